@@ -1,0 +1,37 @@
+// Number formatting and string quoting shared by every KiCad (and SVG) text the codec and
+// the server write.
+//
+// `format_number` prints a double in fixed notation with 6 decimals, then drops trailing
+// zeros and a trailing point; "-0" and empty become "0" (2.54 -> "2.54", 5 -> "5",
+// -0.0000001 -> "0", 0.1234567 -> "0.123457").
+//
+// `quote_kicad` escapes text for placement between double quotes: each backslash is
+// doubled, then each double quote gets a backslash before it.
+//
+// Pure functions; thread-safe.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace altium_codec {
+
+std::string format_number(double value);
+
+// Appends the formatted number to `out` (no allocation beyond the growth of `out`).
+void append_number(std::string& out, double value);
+
+std::string quote_kicad(std::string_view text);
+
+// Appends the quoted text to `out`.
+void append_quoted(std::string& out, std::string_view text);
+
+// Start, mid and end points of an arc around (cx, cy) with radius r, counter-clockwise
+// from `start_deg` to `end_deg`. A non-finite angle counts as 0; a zero sweep puts the mid
+// point opposite the start.
+struct ArcPoints {
+  double start_x, start_y, mid_x, mid_y, end_x, end_y;
+};
+ArcPoints arc_points(double cx, double cy, double r, double start_deg, double end_deg);
+
+}  // namespace altium_codec
