@@ -1,0 +1,50 @@
+// Platform API access: every read of the pages platform (and every other web GET) goes through
+// fetch_url, which runs curl. Every operation yields nothing on any failure; callers choose their
+// own fallback. Thread-safe: the API key and the identity are each computed once under a lock.
+//
+// Slugs and file names are placed into URLs as they are, so they are checked first: a slug or
+// name that could reshape the request (dot segments, "?", "#", "%", white space, control
+// characters, backslashes, empty segments) yields nothing without running curl.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorn {
+
+struct Identity {
+  std::string user;
+  std::vector<std::string> orgs;
+};
+
+// True when `text` can be placed into a platform URL path unchanged.
+bool is_safe_url_path(std::string_view text);
+
+// Body of an http(s) GET, or nothing (curl missing, HTTP status >= 400, time-out, empty body,
+// a scheme other than http/https).
+std::optional<std::string> fetch_url(const std::string& url);
+
+std::optional<std::string> fetch_page_file(std::string_view slug, std::string_view name);
+// As fetch_page_file, decoded as UTF-8 with invalid sequences replaced.
+std::optional<std::string> fetch_page_file_text(std::string_view slug, std::string_view name);
+// The file at a version reference; nothing without a name or when the body is not valid UTF-8.
+std::optional<std::string> fetch_page_file_at_ref(std::string_view slug,
+                                                  const std::optional<std::string>& name,
+                                                  std::string_view ref);
+// File names of a page in the platform's order; empty on any failure.
+std::vector<std::string> list_page_files(std::string_view slug);
+// A page API path ("/api/v1/pages/<slug>/<what>"), fetched; nothing for an unsafe slug.
+std::optional<std::string> fetch_page_resource(std::string_view slug, std::string_view what);
+
+// The API key: the key file (trimmed), else VORN_API_KEY; computed once.
+std::optional<std::string> api_key();
+
+// The user's identity from `vorn-wiki whoami --json`; computed once.
+Identity identity();
+
+// Identity parsed from vorn-wiki's output (exposed for tests).
+Identity parse_identity(std::string_view json_text);
+
+}  // namespace vorn

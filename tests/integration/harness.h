@@ -1,0 +1,107 @@
+// Integration-test harness: an in-process mock platform (a real HTTP server on 127.0.0.1 that the
+// manager reaches through the real curl), the real manager executable started on a free port
+// with fake outside programs first on PATH, and a small HTTP client.
+#pragma once
+
+#include <httplib.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vorn::test {
+
+// A request the mock platform received.
+struct Seen {
+  std::string method;
+  std::string target;
+  std::string authorization;
+  std::string body;
+};
+
+// Answers registered by exact request target ("/api/v1/pages/x/files"); everything else 404.
+class MockPlatform {
+ public:
+  using Answer = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+  MockPlatform();
+  ~MockPlatform();
+
+  std::string url() const;  // "http://127.0.0.1:<port>"
+  int port() const { return port_; }
+
+  void on(const std::string& target, Answer answer);
+  void on_text(const std::string& target, std::string body, std::string type = "application/json");
+  void clear();
+  std::vector<Seen> seen() const;
+  size_t count(const std::string& target_prefix) const;
+
+ private:
+  httplib::Server server_;
+  std::thread thread_;
+  int port_ = 0;
+  mutable std::mutex mutex_;
+  std::map<std::string, Answer> answers_;
+  std::vector<Seen> seen_;
+};
+
+// A temporary folder removed at destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct HttpAnswer {
+  int status = 0;
+  std::string body;
+  std::string content_type;
+  httplib::Headers headers;
+};
+
+using Env = std::map<std::string, std::string>;
+
+// The real manager on a free loopback port.
+class Manager {
+ public:
+  // `env` entries are added to (or replace) the test process's environment; PATH gets the fakes
+  // folder (and `extra_path`, when given) in front.
+  explicit Manager(std::map<std::string, std::string> env = {}, std::vector<std::string> args = {},
+                   std::string extra_path = "");
+  ~Manager();
+
+  int port() const { return port_; }
+  const std::string& stdout_text() const { return stdout_; }
+  HttpAnswer get(const std::string& target, const httplib::Headers& headers = {}) const;
+  HttpAnswer post(const std::string& target, const std::string& body,
+                  const httplib::Headers& headers = {}) const;
+
+ private:
+  int pid_ = -1;
+  int port_ = 0;
+  std::string stdout_;
+};
+
+// Runs the manager to completion (for command-line and bind-failure cases).
+struct ExitResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+ExitResult run_manager(const std::vector<std::string>& args, std::map<std::string, std::string> env = {},
+                       int timeout_ms = 20000);
+
+int free_port();
+std::string read_file(const std::filesystem::path& p);
+void write_file(const std::filesystem::path& p, std::string_view text);
+
+}  // namespace vorn::test

@@ -1,0 +1,76 @@
+// Start-up, binding and the request guards, against the real executable.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "harness.h"
+
+namespace vorn::test {
+namespace {
+
+TEST(Startup, PrintsTheThreeLinesWithThePlatformBase) {
+  Manager m(Env{{"VORN_PLATFORM_URL", "http://127.0.0.1:1"}});
+  const std::string p = std::to_string(m.port());
+  EXPECT_EQ(m.stdout_text(),
+            "OK: Vorn Project Manager on http://localhost:" + p + "\n"
+            "Hint: open it in a browser, or `vorn-desktop desktop_open_url {\"url\":\"http://localhost:" + p + "\"}`.\n"
+            "Hint: the component list is fetched from http://127.0.0.1:1; click a row to open the viewer.\n");
+  const HttpAnswer r = m.get("/nothing");
+  EXPECT_EQ(r.status, 404);
+  EXPECT_EQ(r.body, "not found");
+  EXPECT_EQ(r.content_type, "text/plain; charset=UTF-8");
+}
+
+TEST(Startup, BindFailureNamesHostPortAndCause) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  listen(fd, 1);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  const std::string port = std::to_string(ntohs(addr.sin_port));
+  const ExitResult r = run_manager({"--port=" + port});
+  close(fd);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "ERROR: bind 127.0.0.1:" + port + ": Address already in use\n");
+
+  const ExitResult bad = run_manager({"--port=1"}, {{"VORN_LBR_BIND", ""}});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_TRUE(bad.err.starts_with("ERROR: bind :1: ")) << bad.err;
+}
+
+TEST(Startup, RenderFlagWithoutSlugExitsOneSilently) {
+  for (auto args : {std::vector<std::string>{"--render-board"}, std::vector<std::string>{"--render-board", ""}}) {
+    const ExitResult r = run_manager(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(Guards, ForeignHostIsRefusedAndCrossOriginPostToo) {
+  Manager m;
+  const std::string self = "localhost:" + std::to_string(m.port());
+  EXPECT_EQ(m.get("/nothing", {{"Host", "evil.example:80"}}).status, 403);
+  EXPECT_EQ(m.get("/nothing", {{"Host", "[::1]:9"}}).status, 404);
+  const HttpAnswer cross = m.post("/api/apply", "{}", {{"Origin", "http://evil.example"}});
+  EXPECT_EQ(cross.status, 403);
+  EXPECT_NE(cross.body.find("\"error\""), std::string::npos);
+  // Same origin reaches the route.
+  const HttpAnswer same = m.post("/api/apply", "{}", {{"Host", self}, {"Origin", "http://" + self}});
+  EXPECT_NE(same.status, 403);
+}
+
+TEST(Guards, NonLoopbackBindKeepsOnlyTheOriginCheck) {
+  Manager m(Env{{"VORN_LBR_BIND", "0.0.0.0"}});
+  EXPECT_EQ(m.get("/nothing", {{"Host", "workspace.example"}}).status, 404);
+  EXPECT_EQ(m.post("/api/apply", "{}", {{"Host", "workspace.example"}, {"Origin", "http://other.example"}}).status,
+            403);
+}
+
+}  // namespace
+}  // namespace vorn::test
