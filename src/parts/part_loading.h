@@ -1,0 +1,27 @@
+// Loading the part of a component page: the part document (".vorn-lbr.json", then
+// ".vornlbr.json") when the page has one, otherwise the KiCad pair (".kicad_sym" + ".kicad_mod")
+// through the importer. Every consumer (part view, embed pages, in-library check, apply job) gets
+// its record here, so all of them see the same part and the same errors. Nothing is cached.
+// Thread-safe.
+#pragma once
+
+#include <altium_codec/part.h>
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+namespace vorn {
+
+inline constexpr std::string_view kSourcePartDocument = "vorn-lbr json";
+inline constexpr std::string_view kSourceKicad = "kicad (generated)";
+
+struct LoadedPart {
+  altium_codec::VornLbrPart part;
+  std::string source;  // kSourcePartDocument or kSourceKicad
+};
+
+// The part of a page, or the loading error message.
+[[nodiscard]] std::expected<LoadedPart, std::string> load_part(std::string_view slug);
+
+}  // namespace vorn
