@@ -14,6 +14,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from concurrent.futures import ThreadPoolExecutor
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT = os.environ.get("VORN_SELFCONTAIN") or os.path.join(HERE, "..", "..", "assets", "selfcontain.py")
@@ -284,6 +285,16 @@ class FootprintTest(WorkDirTest):
         two = read(self.path("two.kicad_pcb"))
         self.assertEqual(values_after(two, '(footprint "'), [NICK + ":R_0603", "C_0402"])
 
+    def test_unclosed_footprint_runs_to_the_end_of_the_board(self):
+        # The two "(" inside a quoted value are counted; the block never closes and takes in the
+        # rest of the board, so the second footprint is not walked on its own.
+        first = '(footprint "L:A"\n\t\t(property "Value" "((")\n\t)'
+        text = board(first, '(footprint "L:B")')
+        self.put("p.kicad_pcb", text)
+        result, _ = self.run_ok("p.kicad_pcb")
+        self.assertEqual(len(result["pretty"]), 1)
+        self.assertTrue(read(result["pretty"][0]).endswith('\t(footprint "L:B")\n)\n\n'))
+
     def test_unsafe_footprint_names_stay_inside_the_library_folder(self):
         names = ["L:../../evil", "L:..\\..\\win", "L:..", "L:a\x01b"]
         fps = [resistor(n).replace("Resistor_SMD:R_0603", name) for n, name in enumerate(names)]
@@ -372,10 +383,17 @@ def netlist_components(path):
     return sorted(comps)
 
 
-def kicad(*args):
-    proc = subprocess.run([KICAD_CLI, *args], capture_output=True, text=True, timeout=300)
-    if proc.returncode != 0:
-        raise AssertionError("kicad-cli %s failed:\n%s%s" % (" ".join(args), proc.stdout, proc.stderr))
+def kicad(*commands):
+    """Runs kicad-cli once per argument list, side by side, and fails if any run fails."""
+
+    def one(args):
+        proc = subprocess.run([KICAD_CLI, *args], capture_output=True, text=True, timeout=300)
+        if proc.returncode != 0:
+            raise AssertionError("kicad-cli %s failed:\n%s%s" % (" ".join(args), proc.stdout, proc.stderr))
+
+    with ThreadPoolExecutor(max_workers=max(2, os.cpu_count() or 1)) as pool:
+        for _ in pool.map(one, commands):
+            pass
 
 
 def bare(name):
@@ -401,10 +419,15 @@ class DemoProjectTest(unittest.TestCase):
         main_board = os.path.join(work, board_names[0])
         sheet = os.path.join(work, root_sheet)
 
-        def export(tag):
+        erc, drc = os.path.join(tmp, "erc.json"), os.path.join(tmp, "drc.json")
+
+        def export(tag, *checks):
             net, pos = os.path.join(tmp, tag + ".net"), os.path.join(tmp, tag + ".pos")
-            kicad("sch", "export", "netlist", "-o", net, sheet)
-            kicad("pcb", "export", "pos", "--format", "csv", "--units", "mm", "-o", pos, main_board)
+            kicad(
+                ("sch", "export", "netlist", "-o", net, sheet),
+                ("pcb", "export", "pos", "--format", "csv", "--units", "mm", "-o", pos, main_board),
+                *checks,
+            )
             with open(pos, newline="") as f:
                 return netlist_components(net), sorted(map(tuple, csv.reader(f)))
 
@@ -451,7 +474,11 @@ class DemoProjectTest(unittest.TestCase):
 
         # KiCad loads the result: same components and placements, every symbol and footprint found
         # in the project library.
-        comps_after, pos_after = export("after")
+        comps_after, pos_after = export(
+            "after",
+            ("sch", "erc", "--format", "json", "-o", erc, sheet),
+            ("pcb", "drc", "--format", "json", "-o", drc, main_board),
+        )
         self.assertEqual(pos_after, pos_before)
         self.assertEqual(len(comps_after), len(comps_before))
         self.assertGreater(len(comps_after), 0)
@@ -459,9 +486,6 @@ class DemoProjectTest(unittest.TestCase):
             self.assertEqual((r1, v1, p1), (r0, v0, p0))
             self.assertEqual(l1, NICK if l0 else "")
             self.assertEqual(f1, f0 and (NICK + ":" + bare(f0) if ":" in f0 else f0))
-        erc, drc = os.path.join(tmp, "erc.json"), os.path.join(tmp, "drc.json")
-        kicad("sch", "erc", "--format", "json", "-o", erc, sheet)
-        kicad("pcb", "drc", "--format", "json", "-o", drc, main_board)
         with open(erc) as f:
             erc_types = {v["type"] for s in json.load(f)["sheets"] for v in s["violations"]}
         with open(drc) as f:
