@@ -133,7 +133,8 @@ std::vector<std::string> merged_environment(std::map<std::string, std::string> e
 }
 
 // Forks the manager with its stdout and stderr on pipes.
-int spawn(const std::vector<std::string>& args, const std::vector<std::string>& env, int out_fd[2], int err_fd[2]) {
+int spawn(const std::string& exe, const std::vector<std::string>& args, const std::vector<std::string>& env,
+          int out_fd[2], int err_fd[2]) {
   if (pipe(out_fd) != 0 || pipe(err_fd) != 0) throw std::runtime_error("pipe");
   const pid_t pid = fork();
   if (pid == 0) {
@@ -143,13 +144,13 @@ int spawn(const std::vector<std::string>& args, const std::vector<std::string>& 
     dup2(null_fd, 0);
     close(out_fd[0]);
     close(err_fd[0]);
-    std::vector<char*> argv{const_cast<char*>(VORN_MANAGER_EXE)};
+    std::vector<char*> argv{const_cast<char*>(exe.c_str())};
     for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     std::vector<char*> envp;
     for (auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
-    execve(VORN_MANAGER_EXE, argv.data(), envp.data());
+    execve(exe.c_str(), argv.data(), envp.data());
     _exit(127);
   }
   close(out_fd[1]);
@@ -163,7 +164,7 @@ Manager::Manager(std::map<std::string, std::string> env, std::vector<std::string
   port_ = free_port();
   args.insert(args.begin(), "--port=" + std::to_string(port_));
   int out_fd[2], err_fd[2];
-  pid_ = spawn(args, merged_environment(std::move(env), extra_path), out_fd, err_fd);
+  pid_ = spawn(VORN_MANAGER_EXE, args, merged_environment(std::move(env), extra_path), out_fd, err_fd);
   close(err_fd[0]);
   // Wait for the three start-up lines.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -204,8 +205,13 @@ HttpAnswer Manager::post(const std::string& target, const std::string& body, con
 }
 
 ExitResult run_manager(const std::vector<std::string>& args, std::map<std::string, std::string> env, int timeout_ms) {
+  return run_executable(VORN_MANAGER_EXE, args, std::move(env), timeout_ms);
+}
+
+ExitResult run_executable(const std::string& exe, const std::vector<std::string>& args,
+                          std::map<std::string, std::string> env, int timeout_ms, const std::string& extra_path) {
   int out_fd[2], err_fd[2];
-  const int pid = spawn(args, merged_environment(std::move(env), ""), out_fd, err_fd);
+  const int pid = spawn(exe, args, merged_environment(std::move(env), extra_path), out_fd, err_fd);
   ExitResult result;
   pollfd fds[2] = {{out_fd[0], POLLIN, 0}, {err_fd[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};

@@ -99,6 +99,10 @@ struct ExitResult {
 };
 ExitResult run_manager(const std::vector<std::string>& args, std::map<std::string, std::string> env = {},
                        int timeout_ms = 20000);
+// Runs any executable the same way (fakes folder, and `extra_path` when given, first on PATH).
+ExitResult run_executable(const std::string& exe, const std::vector<std::string>& args,
+                          std::map<std::string, std::string> env = {}, int timeout_ms = 20000,
+                          const std::string& extra_path = "");
 
 int free_port();
 std::string read_file(const std::filesystem::path& p);
