@@ -505,9 +505,6 @@ class DemoProjectTest(unittest.TestCase):
         result = self.check_demo("ecc83", "ecc83-pp.kicad_sch", ["ecc83-pp.kicad_pcb", "ecc83-pp_v2.kicad_pcb"])
         self.assertGreater(len(result["pretty"]), len(set(result["pretty"])))
 
-    def test_project_with_sockets_sheet(self):
-        self.check_demo("pic_programmer", "pic_programmer.kicad_sch", ["pic_programmer.kicad_pcb"])
-
 
 if __name__ == "__main__":
     unittest.main()
