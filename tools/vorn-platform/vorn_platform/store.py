@@ -39,9 +39,6 @@ def _git(repo: str, *args: str, env: dict | None = None, data: bytes | None = No
 def init_repo(repo: str) -> None:
     os.makedirs(repo, exist_ok=True)
     _git(repo, "init", "-q", "-b", "main")
-    _git(repo, "config", "user.name", "vorn-platform")
-    _git(repo, "config", "user.email", "platform@localhost")
-    _git(repo, "config", "commit.gpgsign", "false")
 
 
 def commit_all(repo: str, message: str, author: str, timestamp: int | None = None) -> str | None:
@@ -55,7 +52,7 @@ def commit_all(repo: str, message: str, author: str, timestamp: int | None = Non
            "GIT_COMMITTER_NAME": who, "GIT_COMMITTER_EMAIL": f"{who}@localhost"}
     if timestamp is not None:
         env["GIT_AUTHOR_DATE"] = env["GIT_COMMITTER_DATE"] = f"@{int(timestamp)} +0000"
-    r = _git(repo, "commit", "-q", "--allow-empty-message", "-F", "-", env=env,
+    r = _git(repo, "-c", "commit.gpgsign=false", "commit", "-q", "--allow-empty-message", "-F", "-", env=env,
              data=message.encode())
     if r.returncode != 0:
         raise RuntimeError(r.stderr.decode(errors="replace").strip() or "git commit failed")
