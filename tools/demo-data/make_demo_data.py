@@ -27,6 +27,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 sys.path.insert(0, os.path.join(HERE, "..", "vorn-platform"))
+sys.path.insert(0, os.path.join(HERE, "..", "pylib"))
 
 import catalog_tables as T  # noqa: E402
 import kicad_sexpr as sx  # noqa: E402

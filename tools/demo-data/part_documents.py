@@ -3,7 +3,7 @@ drawn symbol in mils and the pads and outlines of an official KiCad footprint in
 import math
 import os
 
-import kicad_sexpr as sx
+import kicad_sexpr as sx  # tools/pylib, put on the path by make_demo_data.py
 from catalog_tables import KICAD_FOOTPRINTS, PART_MANUFACTURER
 
 _ROLE = {"F.SilkS": "silk", "F.Silkscreen": "silk", "F.CrtYd": "courtyard", "F.Courtyard": "courtyard",

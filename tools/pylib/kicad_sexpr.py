@@ -1,6 +1,6 @@
-"""Minimal KiCad s-expression handling for the demo data: a tokenizer and parser into nested
-lists whose atoms keep their source text (quoted strings keep their quotes), a writer, and the
-few queries the generator needs (symbols of a library, properties, footprint blocks)."""
+"""Minimal KiCad s-expression handling shared by the demo data and the viewer tools: a parser
+into nested lists whose atoms keep their source text (quoted strings keep their quotes), a
+writer, and the few queries they need (symbols of a library, properties, derived symbols)."""
 import re
 
 _TOKEN = re.compile(r'\(|\)|"(?:[^"\\]|\\.)*"|[^\s()"]+')
