@@ -73,7 +73,7 @@ std::string symbol_graphic(const Graphic& g, Box& box) {
         "<rect x='%.1f' y='%.1f' width='%.1f' height='%.1f' fill='%s' fill-opacity='%s' "
         "stroke='%s' stroke-width='6'/>",
         std::min(r->x1, r->x2), -std::max(r->y1, r->y2), std::abs(r->x2 - r->x1),
-        std::abs(r->y2 - r->y1), r->filled ? kBody : "#e35d5d", r->filled ? "0.8" : "0.08", kBody);
+        std::abs(r->y2 - r->y1), r->filled ? kBody : "#e35d5d", r->filled ? "0.18" : "0.04", kBody);
   }
   if (const auto* c = std::get_if<GraphicCircle>(&g)) {
     box.add(c->cx - c->r, -c->cy - c->r);

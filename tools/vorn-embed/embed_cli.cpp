@@ -80,7 +80,7 @@ int run_embed(int argc, char** argv, Kind kind) {
     page.subtitle = "symbol · " + plural(symbol->pins.size(), "pin");
     page.svg = symbol_svg(*symbol);
     page.item_label = "Pin";
-    page.background = "#f8f7f2";
+    page.background = "#141821";
     for (const auto& pin : symbol->pins) page.items.push_back({pin.number, pin.name});
   } else {
     if (doc->root().head() != "footprint" && doc->root().head() != "module") {
