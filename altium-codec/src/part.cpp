@@ -27,6 +27,13 @@ struct Field {
   std::function<bool(const JsonNode&)> read;
 };
 
+// Joins message pieces (kept out of operator+ chains, which trip a false -Wrestrict in g++ 12).
+std::string cat(std::initializer_list<std::string_view> pieces) {
+  std::string out;
+  for (std::string_view piece : pieces) out += piece;
+  return out;
+}
+
 constexpr std::string_view kGraphicKinds[] = {"polyline", "rect", "circle", "arc"};
 constexpr std::string_view kFpGraphicKinds[] = {"line", "rect", "circle", "arc"};
 constexpr std::string_view kFpLayerRoles[] = {"silk", "courtyard", "fab", "copper", "other"};
@@ -43,8 +50,7 @@ class Reader {
   bool fail_type(const JsonNode& n, std::string_view expected) {
     // Containers are reported where they open; scalars just past their text.
     size_t offset = (n.kind == JsonKind::array || n.kind == JsonKind::object) ? n.start : n.end;
-    return fail("invalid type: " + detail::describe_unexpected(n) + ", expected " +
-                    std::string(expected),
+    return fail(cat({"invalid type: ", detail::describe_unexpected(n), ", expected ", expected}),
                 offset);
   }
 
@@ -79,8 +85,7 @@ class Reader {
   template <typename Int>
   bool read_int(const JsonNode& n, Int& out, std::string_view type_name) {
     auto out_of_range = [&](std::string value) {
-      return fail("invalid value: integer `" + value + "`, expected " + std::string(type_name),
-                  n.end);
+      return fail(cat({"invalid value: integer `", value, "`, expected ", type_name}), n.end);
     };
     if (n.kind == JsonKind::unsigned_int) {
       if (n.unsigned_int > static_cast<uint64_t>(std::numeric_limits<Int>::max())) {
@@ -133,7 +138,7 @@ class Reader {
         for (size_t i = 0; i < fields.size(); ++i) {
           if (fields[i].key != member.key) continue;
           if (seen[i]) {
-            return fail("duplicate field `" + member.key + "`", member.key_end);
+            return fail(cat({"duplicate field `", member.key, "`"}), member.key_end);
           }
           seen[i] = true;
           if (!fields[i].read(member.value)) return false;
@@ -142,7 +147,7 @@ class Reader {
       }
       for (size_t i = 0; i < fields.size(); ++i) {
         if (!seen[i] && fields[i].presence == Presence::required) {
-          return fail("missing field `" + std::string(fields[i].key) + "`", n.end);
+          return fail(cat({"missing field `", fields[i].key, "`"}), n.end);
         }
       }
       return true;
@@ -152,16 +157,16 @@ class Reader {
         if (i < n.items.size()) {
           if (!fields[i].read(n.items[i])) return false;
         } else if (fields[i].presence == Presence::required) {
-          return fail("invalid length " + std::to_string(i) + ", expected " +
-                          std::string(expecting) + " with " + std::to_string(fields.size()) +
-                          (fields.size() == 1 ? " element" : " elements"),
+          return fail(cat({"invalid length ", std::to_string(i), ", expected ", expecting, " with ",
+                           std::to_string(fields.size()),
+                           fields.size() == 1 ? " element" : " elements"}),
                       n.end);
         }
       }
       if (n.items.size() > fields.size()) {
         if (content_at_) {
-          return fail("invalid length " + std::to_string(n.items.size()) + ", expected " +
-                          elements_in_sequence(fields.size()),
+          return fail(cat({"invalid length ", std::to_string(n.items.size()), ", expected ",
+                           elements_in_sequence(fields.size())}),
                       n.end);
         }
         return fail("trailing characters", n.items[fields.size()].start + 1);
@@ -184,7 +189,7 @@ class Reader {
       rest.kind = JsonKind::object;
       for (const JsonMember& member : n.members) {
         if (member.key == tag_key) {
-          if (tag) return fail("duplicate field `" + member.key + "`", member.key_end);
+          if (tag) return fail(cat({"duplicate field `", member.key, "`"}), member.key_end);
           tag = &member.value;
           if (!read_variant_name(*tag, variants, variant)) return false;
         } else {
@@ -199,9 +204,9 @@ class Reader {
         rest.items.assign(n.items.begin() + 1, n.items.end());
       }
     } else {
-      return fail_type(n, "internally tagged enum " + std::string(enum_name));
+      return fail_type(n, cat({"internally tagged enum ", enum_name}));
     }
-    if (!tag) return fail("missing field `" + std::string(tag_key) + "`", n.end);
+    if (!tag) return fail(cat({"missing field `", tag_key, "`"}), n.end);
     return true;
   }
 
@@ -220,7 +225,8 @@ class Reader {
 
  private:
   static std::string elements_in_sequence(size_t count) {
-    return count == 1 ? "1 element in sequence" : std::to_string(count) + " elements in sequence";
+    return count == 1 ? std::string("1 element in sequence")
+                      : cat({std::to_string(count), " elements in sequence"});
   }
 
   bool read_variant_name(const JsonNode& tag, std::span<const std::string_view> variants,
@@ -232,10 +238,10 @@ class Reader {
           return true;
         }
       }
-      std::string message = "unknown variant `" + tag.string + "`, expected one of ";
+      std::string message = cat({"unknown variant `", tag.string, "`, expected one of "});
       for (size_t i = 0; i < variants.size(); ++i) {
         if (i) message += ", ";
-        message += "`" + std::string(variants[i]) + "`";
+        message += cat({"`", variants[i], "`"});
       }
       return fail(std::move(message), tag.end);
     }
@@ -245,8 +251,8 @@ class Reader {
         variant = static_cast<size_t>(tag.unsigned_int);
         return true;
       }
-      return fail("invalid value: integer `" + std::to_string(tag.unsigned_int) +
-                      "`, expected variant index 0 <= i < " + std::to_string(variants.size()),
+      return fail(cat({"invalid value: integer `", std::to_string(tag.unsigned_int),
+                       "`, expected variant index 0 <= i < ", std::to_string(variants.size())}),
                   tag.end);
     }
     return fail_type(tag, "variant identifier");
@@ -310,14 +316,13 @@ bool read_point(Reader& r, const JsonNode& n, std::array<double, 2>& point) {
   constexpr std::string_view kExpecting = "an array of length 2";
   if (n.kind != JsonKind::array) return r.fail_type(n, kExpecting);
   if (n.items.size() < 2) {
-    return r.fail("invalid length " + std::to_string(n.items.size()) + ", expected " +
-                      std::string(kExpecting),
+    return r.fail(cat({"invalid length ", std::to_string(n.items.size()), ", expected ", kExpecting}),
                   n.end);
   }
   if (!r.read_f64(n.items[0], point[0]) || !r.read_f64(n.items[1], point[1])) return false;
   if (n.items.size() > 2) {
-    return r.fail("invalid length " + std::to_string(n.items.size()) +
-                      ", expected 2 elements in sequence",
+    return r.fail(cat({"invalid length ", std::to_string(n.items.size()),
+                       ", expected 2 elements in sequence"}),
                   n.end);
   }
   return true;
