@@ -109,7 +109,10 @@ class ExportService:
         buf = io.BytesIO()
         with tarfile.open(fileobj=buf, mode="w") as tar:
             for f in svgs:
-                tar.add(os.path.join(out, f), arcname=f)
+                data = normalise_svg(_read(os.path.join(out, f), f))
+                info = tarfile.TarInfo(f)
+                info.size, info.mode = len(data), 0o644
+                tar.addfile(info, io.BytesIO(data))
         return buf.getvalue(), "application/x-tar"
 
     # ---- PCB picture ---------------------------------------------------------------------
@@ -123,7 +126,7 @@ class ExportService:
         out = os.path.join(work, "pcb.svg")
         self._run(["pcb", "export", "svg", "--mode-single", "--layers", layers,
                    "--exclude-drawing-sheet", "--page-size-mode", "2", "-o", out, board], work)
-        return _read(out, "PCB picture"), "image/svg+xml"
+        return normalise_svg(_read(out, "PCB picture")), "image/svg+xml"
 
     # ---- 3D model ------------------------------------------------------------------------
     def _pcb_glb_package(self, work: str, query, body: bytes) -> tuple[bytes, str]:
@@ -142,7 +145,7 @@ class ExportService:
             board = os.path.join(src, boards[0])
         out = os.path.join(work, "board.glb")
         self._run(["pcb", "export", "glb", "--force", *dict.fromkeys(flags), "-o", out, board], src)
-        return _read(out, "GLB"), "model/gltf-binary"
+        return normalise_glb(_read(out, "GLB")), "model/gltf-binary"
 
 
 def _read(path: str, what: str) -> bytes:
@@ -154,6 +157,22 @@ def _read(path: str, what: str) -> bytes:
     if not data:
         raise ExportError(500, f"{what} empty")
     return data
+
+
+_SVG_DATE = re.compile(rb"(<title>[^<]*?) date [^<]*(</title>)")
+_GLB_DATE = re.compile(rb'("generated_at":\s*")([^"]*)(")')
+
+
+def normalise_svg(data: bytes) -> bytes:
+    """Drops the plot date from the SVG title, so that the same input plots to the same bytes."""
+    return _SVG_DATE.sub(rb"\1\2", data, count=1)
+
+
+def normalise_glb(data: bytes) -> bytes:
+    """Zeroes the digits of the export time stamp in the GLB's JSON chunk (same length, so the
+    chunk layout is untouched), so that the same board exports to the same bytes."""
+    return _GLB_DATE.sub(lambda m: m.group(1) + re.sub(rb"[0-9]", b"0", m.group(2)) + m.group(3), data,
+                         count=1)
 
 
 _SHEETFILE = re.compile(r'\(property\s+"Sheetfile"\s+"([^"]+)"')
