@@ -35,7 +35,7 @@ import part_documents  # noqa: E402
 from git_objects import Repo  # noqa: E402
 from vorn_platform import png  # noqa: E402
 
-GENERATOR_VERSION = "3"
+GENERATOR_VERSION = "4"
 DAY = 86400
 _EXCLUDED_TAGS = {"board", "molecule", "project"}
 
@@ -336,9 +336,10 @@ def build(out: str, small: bool) -> int:
     print(f"  boards: {len(boards)} ({time.time() - t0:.1f} s, {b.count} pages so far)")
     b.library_components()
     b.part_documents()
-    for spec in T.PROJECTS:
-        if all(any(bd[0] == s for bd in boards) for s in spec[5]):
-            b.project(*spec)
+    for slug, title, owner, org, vis, members in T.PROJECTS:
+        present = [m for m in members if b.exists(m)]
+        if present:
+            b.project(slug, title, owner, org, vis, present)
     b.save_records()
     with open(os.path.join(tmp, "orgs.json"), "w") as f:
         json.dump(T.ORGS, f, indent=1)
