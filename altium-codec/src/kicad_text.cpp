@@ -1,20 +1,18 @@
 #include "altium_codec/kicad_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <numbers>
 
 namespace altium_codec {
 
+namespace {
+bool append_non_finite(std::string& out, double value);
+}  // namespace
+
 void append_number(std::string& out, double value) {
-  if (std::isnan(value)) {
-    out += "NaN";
-    return;
-  }
-  if (std::isinf(value)) {
-    out += value < 0 ? "-inf" : "inf";
-    return;
-  }
+  if (append_non_finite(out, value)) return;
   // Fixed notation with 6 decimals (locale independent), then trimmed.
   char buf[400];
   auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 6);
@@ -51,6 +49,39 @@ std::string quote_kicad(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   append_quoted(out, text);
+  return out;
+}
+
+namespace {
+// Text for values with no decimal form.
+bool append_non_finite(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "NaN";
+  } else if (std::isinf(value)) {
+    out += value < 0 ? "-inf" : "inf";
+  } else {
+    return false;
+  }
+  return true;
+}
+}  // namespace
+
+std::string format_shortest(double value) {
+  std::string out;
+  if (append_non_finite(out, value)) return out;
+  char buf[400];
+  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+  out.assign(buf, res.ptr);
+  return out;
+}
+
+std::string format_fixed(double value, int digits) {
+  std::string out;
+  if (append_non_finite(out, value)) return out;
+  char buf[400];
+  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed,
+                           std::clamp(digits, 0, 17));
+  out.assign(buf, res.ptr);
   return out;
 }
 

@@ -32,6 +32,18 @@ TEST(NumberFormat, TrimsAndRounds) {
   EXPECT_EQ(format_number(std::nan("")), "NaN");
 }
 
+TEST(NumberFormat, ShortestAndFixedForms) {
+  EXPECT_EQ(format_shortest(50), "50");
+  EXPECT_EQ(format_shortest(62.5), "62.5");
+  EXPECT_EQ(format_shortest(-0.1), "-0.1");
+  EXPECT_EQ(format_shortest(1e-7), "0.0000001");
+  EXPECT_EQ(format_shortest(1e20), "100000000000000000000");
+  EXPECT_EQ(format_fixed(-100, 1), "-100.0");
+  EXPECT_EQ(format_fixed(2.25, 1), "2.2");
+  EXPECT_EQ(format_fixed(0.1234, 3), "0.123");
+  EXPECT_EQ(format_fixed(1.0005, 3), "1.000");  // 1.0005 is stored just below the tie
+}
+
 TEST(KicadQuote, EscapesBackslashThenQuote) {
   EXPECT_EQ(quote_kicad("plain"), "plain");
   EXPECT_EQ(quote_kicad(R"(a"b\c)"), R"(a\"b\\c)");

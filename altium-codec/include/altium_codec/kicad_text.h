@@ -8,6 +8,11 @@
 // `quote_kicad` escapes text for placement between double quotes: each backslash is
 // doubled, then each double quote gets a backslash before it.
 //
+// `format_shortest` and `format_fixed` serve the SVG pictures: the shortest decimal text that
+// reads back to the same double, never with an exponent nor a trailing ".0" (50 -> "50",
+// 62.5 -> "62.5", 1e-7 -> "0.0000001"); and fixed notation with a given number of digits
+// after the point (format_fixed(2.25, 1) -> "2.2", ties to even on the exact binary value).
+//
 // Pure functions; thread-safe.
 #pragma once
 
@@ -22,6 +27,9 @@ std::string format_number(double value);
 void append_number(std::string& out, double value);
 
 std::string quote_kicad(std::string_view text);
+
+std::string format_shortest(double value);
+std::string format_fixed(double value, int digits);
 
 // Appends the quoted text to `out`.
 void append_quoted(std::string& out, std::string_view text);
