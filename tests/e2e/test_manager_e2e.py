@@ -184,10 +184,12 @@ class DeliveryTest(unittest.TestCase):
             time.sleep(0.35)
         self.fail("apply job did not finish")
 
-    def kicad_cli(self, *args):
+    def kicad_cli(self, *args, out_file=None):
+        """kicad-cli with its output into a scratch folder (or a file named in it)."""
         out = tempfile.mkdtemp()
         self.addCleanup(shutil.rmtree, out)
-        return subprocess.run(["kicad-cli", *args[:-1], "-o", out, args[-1]], capture_output=True, text=True,
+        target = os.path.join(out, out_file) if out_file else out
+        return subprocess.run(["kicad-cli", *args[:-1], "-o", target, args[-1]], capture_output=True, text=True,
                               timeout=300, env=dict(os.environ, HOME=world.home))
 
     def test_add_to_library_writes_a_library_kicad_reads(self):
@@ -200,7 +202,7 @@ class DeliveryTest(unittest.TestCase):
         with open(lib) as f:
             text = f.read()
         for s in slugs:
-            self.assertIn(f'(symbol "{s.upper()}"', text.upper())
+            self.assertIn(f'(SYMBOL "{s.upper()}"', text.upper())
         self.assertEqual(2, len(os.listdir(os.path.join(world.home, "kicad-libs", "MyParts.pretty"))))
         self.assertEqual(0, self.kicad_cli("sym", "export", "svg", lib).returncode)
         self.assertEqual(0, self.kicad_cli("fp", "export", "svg",
@@ -217,7 +219,7 @@ class DeliveryTest(unittest.TestCase):
         self.assertTrue(os.path.isfile(os.path.join(dest, "sym-lib-table")), project["files"])
         self.assertEqual(0, self.kicad_cli("sch", "export", "svg", os.path.join(dest, "ecc83-pp.kicad_sch")).returncode)
         self.assertEqual(0, self.kicad_cli("pcb", "export", "svg", "--mode-single", "-l", "F.Cu",
-                                           os.path.join(dest, "ecc83-pp.kicad_pcb")).returncode)
+                                           os.path.join(dest, "ecc83-pp.kicad_pcb"), out_file="pcb.svg").returncode)
 
 
 if __name__ == "__main__":

@@ -51,8 +51,9 @@ class World:
                         VORN_ORG_SITE_URL=self.platform_url)
         mport = free_port()
         self.url = f"http://127.0.0.1:{mport}"
+        self.manager_log = open(os.path.join(self.root, "manager.log"), "wb")
         self.procs.append(subprocess.Popen([MANAGER, f"--port={mport}"], env=self.env, stdout=subprocess.DEVNULL,
-                                           stderr=open(os.path.join(self.root, "manager.log"), "wb")))
+                                           stderr=self.manager_log))
         self.wait(self.url + "/")
 
     def make_home(self):
@@ -84,6 +85,7 @@ class World:
                 p.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 p.kill()
+        self.manager_log.close()
         shutil.rmtree(self.root, ignore_errors=True)
 
     # ---- requests ----------------------------------------------------------------------
