@@ -10,11 +10,11 @@ namespace altium_codec {
 std::expected<VornLbrPart, std::string> import_kicad(std::string_view symbol_text,
                                                      std::string_view footprint_text,
                                                      std::string_view wanted_name) {
-  auto library = sexpr::parse(symbol_text);
+  auto library = sexpr::parse_borrowed(symbol_text);
   if (!library) return std::unexpected(std::move(library.error()));
   auto symbol = import_kicad_symbol(library->root(), wanted_name);
   if (!symbol) return std::unexpected(std::move(symbol.error()));
-  auto footprint_doc = sexpr::parse(footprint_text);
+  auto footprint_doc = sexpr::parse_borrowed(footprint_text);
   if (!footprint_doc) return std::unexpected(std::move(footprint_doc.error()));
 
   VornLbrPart part;

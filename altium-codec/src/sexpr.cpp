@@ -60,17 +60,28 @@ std::expected<Document, std::string> parse(std::string_view text) {
   return parse_owned(std::string(text));
 }
 
-std::expected<Document, std::string> parse_owned(std::string&& source) {
+std::expected<Document, std::string> parse_owned(std::string&& text) {
+  auto storage = std::make_unique<detail::DocumentStorage>();
+  storage->text = std::move(text);
+  const std::string_view view = storage->text;
+  return detail::parse_into(std::move(storage), view);
+}
+
+std::expected<Document, std::string> parse_borrowed(std::string_view text) {
+  return detail::parse_into(std::make_unique<detail::DocumentStorage>(), text);
+}
+
+std::expected<Document, std::string> detail::parse_into(std::unique_ptr<DocumentStorage> storage,
+                                                        std::string_view source) {
   if (source.size() >= std::numeric_limits<std::uint32_t>::max()) {
     return std::unexpected(std::string("s-expression text too large"));
   }
-  auto storage = std::make_unique<Document::Storage>();
-  storage->text = std::move(source);
-  char* p = storage->text.data();
-  const char* const end = p + storage->text.size();
+  // data() of an empty view may be null; atoms must never have a null text.
+  const char* p = source.empty() ? "" : source.data();
+  const char* const end = p + source.size();
   std::vector<NodeRec>& nodes = storage->nodes;
-  // KiCad text averages well over 4 bytes per node; the rare denser text just grows the array.
-  nodes.reserve(storage->text.size() / 4 + 2);
+  // KiCad text averages about 7 bytes per node; denser text just grows the array.
+  nodes.reserve(source.size() / 6 + 2);
 
   struct Open {
     std::uint32_t index;
@@ -135,37 +146,45 @@ std::expected<Document, std::string> parse_owned(std::string&& source) {
         continue;
       case kQuote: {
         const std::uint32_t start_line = line;
-        char* const s = p + 1;
-        char* r = s;
-        // Fast scan while there is nothing to unescape.
+        const char* const s = p + 1;
+        const char* r = s;
+        // Fast scan while there is nothing to unescape: the atom views the source.
         while (r < end && *r != '"' && *r != '\\') {
           if (*r == '\n') ++line;
           ++r;
         }
-        char* w = r;
+        if (r == end) return std::unexpected(unterminated(start_line));
+        if (*r == '"') {
+          p = r + 1;
+          add_text(s, static_cast<std::size_t>(r - s), start_line);
+          continue;
+        }
+        std::string unescaped(s, r);
         while (true) {
           if (r == end) return std::unexpected(unterminated(start_line));
-          const char ch = *r;
+          const char ch = *r++;
           if (ch == '"') break;
           if (ch == '\\') {
-            if (++r == end) return std::unexpected(unterminated(start_line));
+            if (r == end) return std::unexpected(unterminated(start_line));
             const char e = *r++;
             if (e == 'n') {
-              *w++ = '\n';
+              unescaped.push_back('\n');
             } else if (e == 't') {
-              *w++ = '\t';
+              unescaped.push_back('\t');
             } else {
               if (e == '\n') ++line;
-              *w++ = e;
+              unescaped.push_back(e);
             }
             continue;
           }
           if (ch == '\n') ++line;
-          *w++ = ch;
-          ++r;
+          unescaped.push_back(ch);
         }
-        p = r + 1;
-        add_text(s, static_cast<std::size_t>(w - s), start_line);
+        p = r;
+        if (phase == kBefore) continue;
+        // A deque never moves its elements, so the text stays put as more are added.
+        const std::string& kept = storage->escaped.emplace_back(std::move(unescaped));
+        add_text(kept.data(), kept.size(), start_line);
         continue;
       }
       case kHigh:
@@ -175,7 +194,7 @@ std::expected<Document, std::string> parse_owned(std::string&& source) {
         }
         [[fallthrough]];
       default: {
-        const char* s = p;
+        const char* const s = p;
         ++p;
         while (p < end) {
           const std::uint8_t k = kClass[static_cast<unsigned char>(*p)];

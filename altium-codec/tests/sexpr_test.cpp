@@ -156,13 +156,22 @@ TEST(SexprQueries, NumbersSkipNonNumbers) {
   EXPECT_EQ(head_number->root().numbers(), std::vector<double>{6.0});
 }
 
-TEST(SexprQueries, HandlesSurviveDocumentMove) {
-  auto doc = parse("(a (b \"c\"))");
+TEST(SexprQueries, HandlesSurviveDocumentMoveAndSourceChanges) {
+  std::string text = "(a (b \"c\" \"e\\\\s\" \"1\") \"2\" \"3\" \"4\\\"\")";
+  auto doc = parse(text);
   ASSERT_TRUE(doc);
+  text.assign(text.size(), 'x');  // the Document owns its copy
   Node b = *doc->root().child("b");
   Document moved = std::move(*doc);
   EXPECT_EQ(b.atom(1), "c");
-  EXPECT_EQ(moved.root().child("b")->atom(1), "c");
+  EXPECT_EQ(b.atom(2), "e\\s");
+  EXPECT_EQ(moved.root().atom(4), "4\"");
+
+  const std::string kept = "(k \"v\\\"w\" x)";
+  auto borrowed = parse_borrowed(kept);
+  ASSERT_TRUE(borrowed);
+  EXPECT_EQ(borrowed->root().atom(1), "v\"w");
+  EXPECT_EQ(borrowed->root().atom(2)->data(), kept.data() + kept.size() - 2);  // no copy
 }
 
 }  // namespace

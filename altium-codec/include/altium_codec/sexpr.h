@@ -1,9 +1,10 @@
 // sexpr: a small, forgiving reader for KiCad s-expression text (.kicad_sym, .kicad_mod).
 //
 // parse() turns text into a Document: a tree of lists and atoms stored as one flat array of
-// nodes in pre-order, with atom texts viewing one owned copy of the source (quoted strings
-// with escapes are unescaped in place in that copy). A quoted string and a bare word with the
-// same text give identical atoms. Anything before the first "(" is ignored. Line numbers are
+// nodes in pre-order, with atom texts viewing one owned copy of the source; only quoted strings
+// holding escapes get text of their own. A quoted string and a bare word with the same text
+// give identical atoms. parse_borrowed() skips the copy for callers whose text outlives the
+// tree. Anything before the first "(" is ignored. Line numbers are
 // tracked only for the error messages, which are exactly one of:
 //   "no s-expression found"
 //   "unterminated string starting at line {}"
@@ -19,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <expected>
 #include <memory>
 #include <optional>
@@ -36,6 +38,12 @@ struct NodeRec {
   const char* text;
   std::uint32_t size;
   std::uint32_t span;
+};
+
+struct DocumentStorage {
+  std::string text;                 // the source, unless borrowed
+  std::deque<std::string> escaped;  // unescaped texts of quoted strings holding escapes
+  std::vector<NodeRec> nodes;
 };
 }  // namespace detail
 
@@ -98,6 +106,12 @@ class Node {
   const detail::NodeRec* rec_;
 };
 
+class Document;
+namespace detail {
+std::expected<Document, std::string> parse_into(std::unique_ptr<DocumentStorage> storage,
+                                                std::string_view source);
+}  // namespace detail
+
 // A parsed text: owns the source copy and the node array. Move-only.
 class Document {
  public:
@@ -105,19 +119,18 @@ class Document {
   std::size_t node_count() const noexcept { return storage_->nodes.size(); }
 
  private:
-  struct Storage {
-    std::string text;
-    std::vector<detail::NodeRec> nodes;
-  };
-  explicit Document(std::unique_ptr<Storage> s) : storage_(std::move(s)) {}
-  std::unique_ptr<Storage> storage_;
-  friend std::expected<Document, std::string> parse_owned(std::string&& text);
+  explicit Document(std::unique_ptr<detail::DocumentStorage> s) : storage_(std::move(s)) {}
+  std::unique_ptr<detail::DocumentStorage> storage_;
+  friend std::expected<Document, std::string> detail::parse_into(
+      std::unique_ptr<detail::DocumentStorage>, std::string_view);
 };
 
 // Parses `text`; the root is always a list. Copies the text once.
 [[nodiscard]] std::expected<Document, std::string> parse(std::string_view text);
 // As above, taking over the caller's buffer instead of copying it.
 [[nodiscard]] std::expected<Document, std::string> parse_owned(std::string&& text);
+// As above without any copy: atoms view `text`, which must outlive the Document.
+[[nodiscard]] std::expected<Document, std::string> parse_borrowed(std::string_view text);
 
 // Parses an atom text as a floating-point number: optional sign, then digits with an optional
 // fraction and exponent, or "inf", "infinity", "nan" in any case. Nothing else (no spaces, no
