@@ -138,6 +138,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
+    # The catalog build opens one connection per page at once; a short accept queue would make
+    # the kernel drop connects and curl retry after whole seconds.
+    request_queue_size = 1024
 
 
 def make_server(host: str, port: int, platform: Platform, verbose: bool = False) -> Server:
