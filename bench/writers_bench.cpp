@@ -17,11 +17,13 @@ Symbol make_symbol(int pins) {
   s.name = std::string("BENCH_").append(std::to_string(pins));
   s.designator_prefix = "U";
   s.footprint = "Package_QFP:LQFP-64";
-  s.parameters = {{"Value", "BENCH", false}, {"MPN", "BENCH-123", true}, {"Tolerance", "1%", false}};
+  s.parameters = {
+      {"Value", "BENCH", false}, {"MPN", "BENCH-123", true}, {"Tolerance", "1%", false}};
   for (int i = 0; i < pins; ++i) {
     int side = i % 2 == 0 ? -1 : 1;
-    s.pins.push_back(Pin{std::to_string(i + 1), std::string("P").append(std::to_string(i + 1)), side * 600,
-                         (i / 2) * 100 - pins * 25, 200, static_cast<uint16_t>(side < 0 ? 0 : 180)});
+    s.pins.push_back(Pin{std::to_string(i + 1), std::string("P").append(std::to_string(i + 1)),
+                         side * 600, (i / 2) * 100 - pins * 25, 200,
+                         static_cast<uint16_t>(side < 0 ? 0 : 180)});
   }
   s.graphics.push_back(GraphicRect{-400, -pins * 25.0 - 100, 400, pins * 25.0 + 100, 10, true});
   s.graphics.push_back(GraphicPolyline{{{-100, 0}, {0, 50}, {100, 0}, {0, -50}}, 6});
@@ -80,7 +82,8 @@ BENCHMARK(BM_WriteFootprint)->Arg(2)->Arg(64);
 
 // A 64-pin document as JSON, for the reader.
 std::string make_document() {
-  std::string doc = R"({"schema_version":1,"mpn":"BENCH-64","manufacturer":"Acme","symbol":{"name":"BENCH","pins":[)";
+  std::string doc =
+      R"({"schema_version":1,"mpn":"BENCH-64","manufacturer":"Acme","symbol":{"name":"BENCH","pins":[)";
   for (int i = 0; i < 64; ++i) {
     if (i) doc += ',';
     doc += R"({"number":")" + std::to_string(i + 1) + R"(","name":"P)" + std::to_string(i) +
@@ -94,7 +97,8 @@ std::string make_document() {
     doc += R"({"number":")" + std::to_string(i + 1) + R"(","x_mm":)" + std::to_string(i * 0.5) +
            R"(,"y_mm":-3.2,"w_mm":0.3,"h_mm":1.475,"shape":"roundrect"})";
   }
-  doc += R"(],"graphics":[{"kind":"rect","layer":{"role":"courtyard"},"x1":-6,"y1":-6,"x2":6,"y2":6,"width":0.05}]}})";
+  doc +=
+      R"(],"graphics":[{"kind":"rect","layer":{"role":"courtyard"},"x1":-6,"y1":-6,"x2":6,"y2":6,"width":0.05}]}})";
   return doc;
 }
 

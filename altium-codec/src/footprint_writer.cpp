@@ -18,7 +18,8 @@ constexpr std::string_view kGeneratorVersion = "8.0";
 constexpr std::string_view kAttrThroughHole = "\t(attr through_hole)\n";
 constexpr std::string_view kAttrSmd = "\t(attr smd)\n";
 constexpr std::string_view kLine =
-    "\t(fp_line (start {} {}) (end {} {})\n\t\t(stroke (width {}) (type default)) (layer \"{}\"))\n";
+    "\t(fp_line (start {} {}) (end {} {})\n\t\t(stroke (width {}) (type default)) (layer "
+    "\"{}\"))\n";
 constexpr std::string_view kRect =
     "\t(fp_rect (start {} {}) (end {} {})\n"
     "\t\t(stroke (width {}) (type default)) (fill none) (layer \"{}\"))\n";

@@ -26,10 +26,10 @@ struct JsonNode {
   int64_t negative_int = 0;
   double floating = 0;
   std::string string;
-  std::vector<JsonNode> items;       // array elements
-  std::vector<JsonMember> members;   // object members in document order
-  size_t start = 0;                  // offset of the first byte of the value
-  size_t end = 0;                    // offset just past the value
+  std::vector<JsonNode> items;      // array elements
+  std::vector<JsonMember> members;  // object members in document order
+  size_t start = 0;                 // offset of the first byte of the value
+  size_t end = 0;                   // offset just past the value
 };
 
 struct JsonMember {

@@ -4,11 +4,12 @@
 // positional arrays. The shape variants (`Graphic`, `FpGraphic`, `FpLayer`) carry their
 // tag inside the object; once a tag is read the rest of the variant is read as a whole,
 // and errors found inside it are placed just past the tagged value.
+#include "altium_codec/part.h"
+
 #include <functional>
 #include <limits>
 #include <span>
 
-#include "altium_codec/part.h"
 #include "json_dom.h"
 
 namespace altium_codec {
@@ -157,10 +158,10 @@ class Reader {
         if (i < n.items.size()) {
           if (!fields[i].read(n.items[i])) return false;
         } else if (fields[i].presence == Presence::required) {
-          return fail(cat({"invalid length ", std::to_string(i), ", expected ", expecting, " with ",
-                           std::to_string(fields.size()),
-                           fields.size() == 1 ? " element" : " elements"}),
-                      n.end);
+          return fail(
+              cat({"invalid length ", std::to_string(i), ", expected ", expecting, " with ",
+                   std::to_string(fields.size()), fields.size() == 1 ? " element" : " elements"}),
+              n.end);
         }
       }
       if (n.items.size() > fields.size()) {
@@ -179,8 +180,7 @@ class Reader {
   // Reads the tag of an internally tagged value and hands back the remaining members (or
   // elements) as their own node.
   bool read_tagged(const JsonNode& n, std::string_view enum_name, std::string_view tag_key,
-                   std::span<const std::string_view> variants, size_t& variant,
-                   JsonNode& rest) {
+                   std::span<const std::string_view> variants, size_t& variant, JsonNode& rest) {
     const JsonNode* tag = nullptr;
     rest = JsonNode{};
     rest.start = n.start;
@@ -265,7 +265,8 @@ class Reader {
 
 bool read_pin(Reader& r, const JsonNode& n, Pin& pin) {
   Field fields[] = {
-      {"number", Presence::required, [&](const JsonNode& v) { return r.read_string(v, pin.number); }},
+      {"number", Presence::required,
+       [&](const JsonNode& v) { return r.read_string(v, pin.number); }},
       {"name", Presence::required, [&](const JsonNode& v) { return r.read_string(v, pin.name); }},
       {"x", Presence::required, [&](const JsonNode& v) { return r.read_int(v, pin.x, "i32"); }},
       {"y", Presence::required, [&](const JsonNode& v) { return r.read_int(v, pin.y, "i32"); }},
@@ -295,7 +296,8 @@ bool read_parameter(Reader& r, const JsonNode& n, Parameter& p) {
   Field fields[] = {
       {"name", Presence::required, [&](const JsonNode& v) { return r.read_string(v, p.name); }},
       {"value", Presence::required, [&](const JsonNode& v) { return r.read_string(v, p.value); }},
-      {"visible", Presence::defaulted, [&](const JsonNode& v) { return r.read_bool(v, p.visible); }},
+      {"visible", Presence::defaulted,
+       [&](const JsonNode& v) { return r.read_bool(v, p.visible); }},
   };
   return r.read_struct(n, "struct Parameter", fields);
 }
@@ -316,8 +318,8 @@ bool read_point(Reader& r, const JsonNode& n, std::array<double, 2>& point) {
   constexpr std::string_view kExpecting = "an array of length 2";
   if (n.kind != JsonKind::array) return r.fail_type(n, kExpecting);
   if (n.items.size() < 2) {
-    return r.fail(cat({"invalid length ", std::to_string(n.items.size()), ", expected ", kExpecting}),
-                  n.end);
+    return r.fail(
+        cat({"invalid length ", std::to_string(n.items.size()), ", expected ", kExpecting}), n.end);
   }
   if (!r.read_f64(n.items[0], point[0]) || !r.read_f64(n.items[1], point[1])) return false;
   if (n.items.size() > 2) {
@@ -380,9 +382,9 @@ bool read_graphic(Reader& r, const JsonNode& n, Graphic& graphic) {
     default: {
       GraphicArc g;
       Field fields[] = {
-          f64_field(r, "cx", R, g.cx),       f64_field(r, "cy", R, g.cy),
-          f64_field(r, "r", R, g.r),         f64_field(r, "start", R, g.start),
-          f64_field(r, "end", R, g.end),     f64_field(r, "width", D, g.width),
+          f64_field(r, "cx", R, g.cx),   f64_field(r, "cy", R, g.cy),
+          f64_field(r, "r", R, g.r),     f64_field(r, "start", R, g.start),
+          f64_field(r, "end", R, g.end), f64_field(r, "width", D, g.width),
       };
       if (!r.read_struct(body, "struct variant Graphic::Arc", fields)) return false;
       graphic = g;
@@ -424,18 +426,18 @@ bool read_fp_graphic(Reader& r, const JsonNode& n, FpGraphic& graphic) {
   switch (variant) {
     case 0: {
       FpLine g;
-      Field fields[] = {layer_field(r, g.layer),       f64_field(r, "x1", R, g.x1),
-                        f64_field(r, "y1", R, g.y1),   f64_field(r, "x2", R, g.x2),
-                        f64_field(r, "y2", R, g.y2),   f64_field(r, "width", D, g.width)};
+      Field fields[] = {layer_field(r, g.layer),     f64_field(r, "x1", R, g.x1),
+                        f64_field(r, "y1", R, g.y1), f64_field(r, "x2", R, g.x2),
+                        f64_field(r, "y2", R, g.y2), f64_field(r, "width", D, g.width)};
       if (!r.read_struct(body, "struct variant FpGraphic::Line", fields)) return false;
       graphic = g;
       return true;
     }
     case 1: {
       FpRect g;
-      Field fields[] = {layer_field(r, g.layer),       f64_field(r, "x1", R, g.x1),
-                        f64_field(r, "y1", R, g.y1),   f64_field(r, "x2", R, g.x2),
-                        f64_field(r, "y2", R, g.y2),   f64_field(r, "width", D, g.width)};
+      Field fields[] = {layer_field(r, g.layer),     f64_field(r, "x1", R, g.x1),
+                        f64_field(r, "y1", R, g.y1), f64_field(r, "x2", R, g.x2),
+                        f64_field(r, "y2", R, g.y2), f64_field(r, "width", D, g.width)};
       if (!r.read_struct(body, "struct variant FpGraphic::Rect", fields)) return false;
       graphic = g;
       return true;
@@ -451,8 +453,8 @@ bool read_fp_graphic(Reader& r, const JsonNode& n, FpGraphic& graphic) {
     }
     default: {
       FpArc g;
-      Field fields[] = {layer_field(r, g.layer),         f64_field(r, "cx", R, g.cx),
-                        f64_field(r, "cy", R, g.cy),     f64_field(r, "r", R, g.r),
+      Field fields[] = {layer_field(r, g.layer),           f64_field(r, "cx", R, g.cx),
+                        f64_field(r, "cy", R, g.cy),       f64_field(r, "r", R, g.r),
                         f64_field(r, "start", R, g.start), f64_field(r, "end", R, g.end),
                         f64_field(r, "width", D, g.width)};
       if (!r.read_struct(body, "struct variant FpGraphic::Arc", fields)) return false;
@@ -465,14 +467,14 @@ bool read_fp_graphic(Reader& r, const JsonNode& n, FpGraphic& graphic) {
 bool read_symbol(Reader& r, const JsonNode& n, Symbol& s) {
   auto opt_string = [&](std::optional<std::string>& out) {
     return [&r, &out](const JsonNode& v) {
-      return r.read_optional(v, out, [&r](const JsonNode& x, std::string& o) {
-        return r.read_string(x, o);
-      });
+      return r.read_optional(
+          v, out, [&r](const JsonNode& x, std::string& o) { return r.read_string(x, o); });
     };
   };
   auto opt_bool = [&](std::optional<bool>& out) {
     return [&r, &out](const JsonNode& v) {
-      return r.read_optional(v, out, [&r](const JsonNode& x, bool& o) { return r.read_bool(x, o); });
+      return r.read_optional(v, out,
+                             [&r](const JsonNode& x, bool& o) { return r.read_bool(x, o); });
     };
   };
   Field fields[] = {
@@ -532,7 +534,8 @@ bool read_footprint(Reader& r, const JsonNode& n, Footprint& f) {
       {"name", Presence::required, [&](const JsonNode& v) { return r.read_string(v, f.name); }},
       {"pads", Presence::required,
        [&](const JsonNode& v) {
-         return r.read_vector(v, f.pads, [&](const JsonNode& x, Pad& p) { return read_pad(r, x, p); });
+         return r.read_vector(v, f.pads,
+                              [&](const JsonNode& x, Pad& p) { return read_pad(r, x, p); });
        }},
       {"graphics", Presence::defaulted,
        [&](const JsonNode& v) {
@@ -626,7 +629,9 @@ std::expected<VornLbrPart, std::string> parse_vorn_lbr_part(std::string_view jso
   return part;
 }
 
-std::string_view graphic_kind(const Graphic& graphic) { return kGraphicKinds[graphic.index()]; }
+std::string_view graphic_kind(const Graphic& graphic) {
+  return kGraphicKinds[graphic.index()];
+}
 
 std::string_view fp_graphic_kind(const FpGraphic& graphic) {
   return kFpGraphicKinds[graphic.index()];

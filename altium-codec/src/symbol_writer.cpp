@@ -49,19 +49,18 @@ constexpr std::string_view kPin =
     "\t\t\t\t(name \"{}\" (effects (font (size 1.27 1.27))))\n"
     "\t\t\t\t(number \"{}\" (effects (font (size 1.27 1.27))))\n\t\t\t)\n";
 
-constexpr double kMil = 0.0254;                // mm per document unit
-constexpr double kPropertyMargin = 1.27;       // Reference above, Value below the drawing
-constexpr double kEmptyPropertyY = 3.81;       // Reference/Value y when nothing is drawn
-constexpr double kDefaultPinLength = 5.08;     // mm
+constexpr double kMil = 0.0254;             // mm per document unit
+constexpr double kPropertyMargin = 1.27;    // Reference above, Value below the drawing
+constexpr double kEmptyPropertyY = 3.81;    // Reference/Value y when nothing is drawn
+constexpr double kDefaultPinLength = 5.08;  // mm
 constexpr std::string_view kDefaultDesignator = "U";
-constexpr size_t kFewPins = 3;                 // fewer pins than this hide numbers/names
+constexpr size_t kFewPins = 3;  // fewer pins than this hide numbers/names
 
 bool is_value_name(std::string_view name) {
   constexpr std::string_view kValue = "value";
   return name.size() == kValue.size() &&
-         std::equal(name.begin(), name.end(), kValue.begin(), [](char a, char b) {
-           return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b;
-         });
+         std::equal(name.begin(), name.end(), kValue.begin(),
+                    [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; });
 }
 
 struct Box {
@@ -102,8 +101,7 @@ Box bounding_box(const Symbol& symbol) {
 
 void write_property(std::string& out, std::string_view name, std::string_view value, double x,
                     double y, bool hidden) {
-  fill(out, kProperty,
-       {name, quote_kicad(value), x, y, hidden ? kHideSuffix : std::string_view()});
+  fill(out, kProperty, {name, quote_kicad(value), x, y, hidden ? kHideSuffix : std::string_view()});
 }
 
 std::string style_text(double width, bool filled) {

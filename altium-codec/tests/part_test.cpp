@@ -160,8 +160,8 @@ TEST(PartDocument, AbsentMembersTakeDefaultsOrStayAbsent) {
   EXPECT_FALSE(nulls->provenance);
 
   // Short arrays fill trailing defaulted and optional members.
-  auto tuple = parse_vorn_lbr_part(
-      R"([7,"M","","","","",["S",[["1","A",1,2]]],["F",[["1",0,0,1,1]]]])");
+  auto tuple =
+      parse_vorn_lbr_part(R"([7,"M","","","","",["S",[["1","A",1,2]]],["F",[["1",0,0,1,1]]]])");
   ASSERT_TRUE(tuple) << tuple.error();
   EXPECT_EQ(tuple->schema_version, 7u);
   EXPECT_FALSE(tuple->symbol.pins[0].length);
@@ -204,13 +204,16 @@ TEST(PartDocument, IntegerRangesAreChecked) {
 TEST(PartDocument, RecordErrorsNameTheFieldAndPosition) {
   std::string no_mpn =
       R"({"schema_version":1,"symbol":{"name":"S","pins":[]},"footprint":{"name":"F","pads":[]}})";
-  EXPECT_EQ(error_of(no_mpn), "missing field `mpn` at line 1 column " +
-                                  std::to_string(no_mpn.size()));
+  EXPECT_EQ(error_of(no_mpn),
+            "missing field `mpn` at line 1 column " + std::to_string(no_mpn.size()));
   EXPECT_EQ(error_of(minimal(R"("mpn":"dup",)")), "duplicate field `mpn` at line 1 column 37");
-  EXPECT_EQ(error_of(R"({"schema_version":1,"mpn":"M","symbol":{"name":"S","pins":[["1","A",5]]}})"),
-            "invalid length 3, expected struct Pin with 6 elements at line 1 column 70");
-  EXPECT_EQ(error_of(R"({"schema_version":1,"mpn":"M","symbol":{"name":"S","pins":[["1","A",5,6,7,8,9]]}})"),
-            "trailing characters at line 1 column 77");
+  EXPECT_EQ(
+      error_of(R"({"schema_version":1,"mpn":"M","symbol":{"name":"S","pins":[["1","A",5]]}})"),
+      "invalid length 3, expected struct Pin with 6 elements at line 1 column 70");
+  EXPECT_EQ(
+      error_of(
+          R"({"schema_version":1,"mpn":"M","symbol":{"name":"S","pins":[["1","A",5,6,7,8,9]]}})"),
+      "trailing characters at line 1 column 77");
   EXPECT_EQ(error_of(R"({"schema_version":1,"mpn":"M","symbol":{"name":"S","pins":{}}})"),
             "invalid type: map, expected a sequence at line 1 column 58");
   EXPECT_EQ(error_of(R"({"schema_version":1,"mpn":"M","symbol":"S"})"),
@@ -221,7 +224,8 @@ TEST(PartDocument, RecordErrorsNameTheFieldAndPosition) {
             "invalid type: boolean `false`, expected a string at line 1 column 50");
   EXPECT_EQ(error_of("[]"),
             "invalid length 0, expected struct VornLbrPart with 11 elements at line 1 column 2");
-  EXPECT_EQ(error_of("7"), "invalid type: integer `7`, expected struct VornLbrPart at line 1 column 1");
+  EXPECT_EQ(error_of("7"),
+            "invalid type: integer `7`, expected struct VornLbrPart at line 1 column 1");
 }
 
 TEST(PartDocument, TaggedShapeErrors) {
@@ -291,8 +295,8 @@ TEST(PartDocument, SyntaxErrors) {
   EXPECT_EQ(error_of("{\"mpn\":\"a\x01\"}"),
             "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 10");
   EXPECT_EQ(error_of("{\"mpn\":\"\xff\"}"), "invalid unicode code point at line 1 column 9");
-  EXPECT_EQ(error_of(minimal() + " x"), "trailing characters at line 1 column " +
-                                           std::to_string(minimal().size() + 2));
+  EXPECT_EQ(error_of(minimal() + " x"),
+            "trailing characters at line 1 column " + std::to_string(minimal().size() + 2));
   EXPECT_EQ(error_of(std::string(200, '[')), "recursion limit exceeded at line 1 column 128");
 }
 

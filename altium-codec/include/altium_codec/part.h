@@ -113,8 +113,8 @@ struct Pad {
   double y_mm = 0;
   double w_mm = 0;
   double h_mm = 0;
-  double drill_mm = 0;  // > 0 makes a hole pad
-  double rotation = 0;  // degrees
+  double drill_mm = 0;         // > 0 makes a hole pad
+  double rotation = 0;         // degrees
   std::string shape = "rect";  // "circle", "oval", "roundrect", "rect"; other text means "rect"
   std::optional<bool> plated;  // hole pads only: plated unless false
 };
