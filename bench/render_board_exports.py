@@ -15,6 +15,7 @@ import subprocess
 import tarfile
 import tempfile
 import time
+import urllib.error
 import urllib.request
 
 from e2e_catalog import ROOT, free_port, wait
@@ -29,10 +30,18 @@ def fetch(url: str) -> bytes:
 
 
 def post(url: str, body: bytes) -> tuple[float, bytes]:
+    """(seconds, answer); an error answer is returned as its body ("error code …")."""
     t0 = time.perf_counter()
-    with urllib.request.urlopen(urllib.request.Request(url, data=body, method="POST"), timeout=600) as r:
-        data = r.read()
+    try:
+        with urllib.request.urlopen(urllib.request.Request(url, data=body, method="POST"), timeout=600) as r:
+            data = r.read()
+    except urllib.error.HTTPError as e:
+        data = e.read()
     return time.perf_counter() - t0, data
+
+
+def describe(data: bytes, what: str) -> str:
+    return data[:120].decode(errors="replace") if data.startswith(b"error code") else f"{len(data)} bytes {what}"
 
 
 def tar_of(files: dict, gz: bool) -> bytes:
@@ -67,15 +76,15 @@ def main() -> int:
         paths = [f["path"] for f in json.loads(fetch(page))["files"]]
         sch = {p.rsplit("/", 1)[-1]: fetch(f"{page}/{p}") for p in paths if p.endswith((".kicad_sch", ".kicad_pro"))}
         pcb = fetch(f"{page}/{next(p for p in paths if p.endswith('.kicad_pcb'))}")
+        print(f"board {args.board}: {len(pcb)} bytes PCB, {len(sch)} schematic/project files", flush=True)
         t_sch, sheets = post(f"{base}/kicad/sch/export/svg-project", tar_of(sch, False))
-        n_sheets = len(tarfile.open(fileobj=io.BytesIO(sheets)).getnames())
+        n_sheets = 0 if sheets.startswith(b"error code") else len(tarfile.open(fileobj=io.BytesIO(sheets)).getnames())
+        print(f"schematic → SVG sheets: {t_sch:6.1f} s  ({n_sheets} sheets, {describe(sheets, 'tar')})", flush=True)
         t_pcb, svg = post(f"{base}/kicad/pcb/export/svg{LAYERS}", pcb)
+        print(f"PCB → SVG:              {t_pcb:6.1f} s  ({describe(svg, 'SVG')})", flush=True)
         t_glb, glb = post(f"{base}/kicad/pcb/export/glb-package{GLB_QUERY}",
                           tar_of({"board.kicad_pcb": pcb, "3d/.keep": b""}, True))
-        print(f"board {args.board}: {len(pcb)} bytes PCB, {len(sch)} schematic/project files")
-        print(f"schematic → SVG sheets: {t_sch:6.1f} s  ({n_sheets} sheets, {len(sheets)} bytes)")
-        print(f"PCB → SVG:              {t_pcb:6.1f} s  ({len(svg)} bytes)")
-        print(f"board → GLB:            {t_glb:6.1f} s  ({len(glb)} bytes, magic {glb[:4]!r})")
+        print(f"board → GLB:            {t_glb:6.1f} s  ({describe(glb, 'GLB')})", flush=True)
         if not args.skip_live:
             mport = free_port()
             env.update(VORN_PLATFORM_URL=base, VORN_EXPORT_URL=base, VORN_ORG_SITE_URL=base)
