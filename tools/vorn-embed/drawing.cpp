@@ -50,9 +50,13 @@ std::string placeholder(std::string_view text) {
       std::string(text).c_str());
 }
 
-double rad(double deg) { return deg * std::numbers::pi / 180.0; }
+double rad(double deg) {
+  return deg * std::numbers::pi / 180.0;
+}
 
-bool hidden(const std::optional<bool>& flag, size_t pins) { return flag ? *flag : pins < 3; }
+bool hidden(const std::optional<bool>& flag, size_t pins) {
+  return flag ? *flag : pins < 3;
+}
 
 constexpr const char* kBody = "#e35d5d";
 
@@ -64,7 +68,7 @@ std::string symbol_graphic(const Graphic& g, Box& box) {
       pts += strf("%.1f,%.1f ", pt[0], -pt[1]);
     }
     return strf("<polyline points='%s' fill='none' stroke='%s' stroke-width='6'/>", pts.c_str(),
-                       kBody);
+                kBody);
   }
   if (const auto* r = std::get_if<GraphicRect>(&g)) {
     box.add(r->x1, -r->y1);
@@ -78,9 +82,10 @@ std::string symbol_graphic(const Graphic& g, Box& box) {
   if (const auto* c = std::get_if<GraphicCircle>(&g)) {
     box.add(c->cx - c->r, -c->cy - c->r);
     box.add(c->cx + c->r, -c->cy + c->r);
-    return strf("<circle cx='%.1f' cy='%.1f' r='%.1f' fill='none' stroke='%s' "
-                       "stroke-width='6'/>",
-                       c->cx, -c->cy, c->r, kBody);
+    return strf(
+        "<circle cx='%.1f' cy='%.1f' r='%.1f' fill='none' stroke='%s' "
+        "stroke-width='6'/>",
+        c->cx, -c->cy, c->r, kBody);
   }
   const auto& a = std::get<GraphicArc>(g);
   box.add(a.cx - a.r, -a.cy - a.r);
@@ -96,11 +101,16 @@ std::string symbol_graphic(const Graphic& g, Box& box) {
 
 const char* role_colour(FpLayerRole role) {
   switch (role) {
-    case FpLayerRole::silk: return "#d8b4fe";
-    case FpLayerRole::courtyard: return "#4ade80";
-    case FpLayerRole::fab: return "#f472b6";
-    case FpLayerRole::copper: return "#f59e0b";
-    case FpLayerRole::other: break;
+    case FpLayerRole::silk:
+      return "#d8b4fe";
+    case FpLayerRole::courtyard:
+      return "#4ade80";
+    case FpLayerRole::fab:
+      return "#f472b6";
+    case FpLayerRole::copper:
+      return "#f59e0b";
+    case FpLayerRole::other:
+      break;
   }
   return "#94a3b8";
 }
@@ -115,30 +125,34 @@ std::string fp_graphic(const FpGraphic& g, Box& box) {
           box.add(s.x1, s.y1);
           box.add(s.x2, s.y2);
           if constexpr (std::is_same_v<T, FpLine>) {
-            return strf("<line x1='%.3f' y1='%.3f' x2='%.3f' y2='%.3f' stroke='%s' "
-                               "stroke-width='%.3f' stroke-linecap='round'/>",
-                               s.x1, s.y1, s.x2, s.y2, colour, w);
+            return strf(
+                "<line x1='%.3f' y1='%.3f' x2='%.3f' y2='%.3f' stroke='%s' "
+                "stroke-width='%.3f' stroke-linecap='round'/>",
+                s.x1, s.y1, s.x2, s.y2, colour, w);
           } else {
-            return strf("<rect x='%.3f' y='%.3f' width='%.3f' height='%.3f' "
-                               "fill='none' stroke='%s' stroke-width='%.3f'/>",
-                               std::min(s.x1, s.x2), std::min(s.y1, s.y2), std::abs(s.x2 - s.x1),
-                               std::abs(s.y2 - s.y1), colour, w);
+            return strf(
+                "<rect x='%.3f' y='%.3f' width='%.3f' height='%.3f' "
+                "fill='none' stroke='%s' stroke-width='%.3f'/>",
+                std::min(s.x1, s.x2), std::min(s.y1, s.y2), std::abs(s.x2 - s.x1),
+                std::abs(s.y2 - s.y1), colour, w);
           }
         } else if constexpr (std::is_same_v<T, FpCircle>) {
           box.add(s.cx - s.r, s.cy - s.r);
           box.add(s.cx + s.r, s.cy + s.r);
-          return strf("<circle cx='%.3f' cy='%.3f' r='%.3f' fill='none' stroke='%s' "
-                             "stroke-width='%.3f'/>",
-                             s.cx, s.cy, s.r, colour, w);
+          return strf(
+              "<circle cx='%.3f' cy='%.3f' r='%.3f' fill='none' stroke='%s' "
+              "stroke-width='%.3f'/>",
+              s.cx, s.cy, s.r, colour, w);
         } else {
           box.add(s.cx - s.r, s.cy - s.r);
           box.add(s.cx + s.r, s.cy + s.r);
           const double sweep = std::fmod(s.end - s.start + 720.0, 360.0);
-          return strf("<path d='M%.3f %.3f A%.3f %.3f 0 %d 1 %.3f %.3f' "
-                             "fill='none' stroke='%s' stroke-width='%.3f'/>",
-                             s.cx + s.r * std::cos(rad(s.start)), s.cy + s.r * std::sin(rad(s.start)),
-                             s.r, s.r, sweep > 180 ? 1 : 0, s.cx + s.r * std::cos(rad(s.end)),
-                             s.cy + s.r * std::sin(rad(s.end)), colour, w);
+          return strf(
+              "<path d='M%.3f %.3f A%.3f %.3f 0 %d 1 %.3f %.3f' "
+              "fill='none' stroke='%s' stroke-width='%.3f'/>",
+              s.cx + s.r * std::cos(rad(s.start)), s.cy + s.r * std::sin(rad(s.start)), s.r, s.r,
+              sweep > 180 ? 1 : 0, s.cx + s.r * std::cos(rad(s.end)),
+              s.cy + s.r * std::sin(rad(s.end)), colour, w);
         }
       },
       g);
@@ -169,16 +183,17 @@ std::string symbol_svg(const Symbol& symbol) {
         num.c_str(), name.c_str(), x0, y0, x1, y1, x0, y0, x0, y0, x1, y1);
     const double fs = std::clamp(len / 2, 40.0, 55.0);
     if (!numbers_hidden) {
-      body += strf("<text x='%.1f' y='%.1f' font-size='%g' fill='#9fb0c8' "
-                          "text-anchor='middle' pointer-events='none'>%s</text>",
-                          (x0 + x1) / 2 - 0.5 * fs * uy, (y0 + y1) / 2 - 0.4 * fs * std::abs(ux),
-                          fs, num.c_str());
+      body += strf(
+          "<text x='%.1f' y='%.1f' font-size='%g' fill='#9fb0c8' "
+          "text-anchor='middle' pointer-events='none'>%s</text>",
+          (x0 + x1) / 2 - 0.5 * fs * uy, (y0 + y1) / 2 - 0.4 * fs * std::abs(ux), fs, num.c_str());
     }
     if (!names_hidden && !pin.name.empty() && pin.name != "~") {
       const char* anchor = ux > 0.3 ? "start" : ux < -0.3 ? "end" : "middle";
-      body += strf("<text x='%.1f' y='%.1f' font-size='%g' fill='#e6e9ef' "
-                          "text-anchor='%s' dominant-baseline='central' pointer-events='none'>%s</text>",
-                          x1 + ux * 0.4 * fs, y1 + uy * 0.6 * fs, fs, anchor, name.c_str());
+      body += strf(
+          "<text x='%.1f' y='%.1f' font-size='%g' fill='#e6e9ef' "
+          "text-anchor='%s' dominant-baseline='central' pointer-events='none'>%s</text>",
+          x1 + ux * 0.4 * fs, y1 + uy * 0.6 * fs, fs, anchor, name.c_str());
     }
   }
   if (box.empty()) return placeholder("no symbol");
@@ -199,22 +214,20 @@ std::string footprint_svg(const Footprint& footprint) {
                                                      : 0.0;
     const std::string info =
         strf("%s %.2f×%.2f mm%s", pad.drill_mm > 0 ? "hole" : "smd", pad.w_mm, pad.h_mm,
-                    pad.drill_mm > 0 ? strf(", drill %.2f", pad.drill_mm).c_str() : "");
+             pad.drill_mm > 0 ? strf(", drill %.2f", pad.drill_mm).c_str() : "");
     body += strf(
         "<g transform='translate(%.3f %.3f) rotate(%.1f)'><rect data-num='%s' data-name='' "
         "data-info='%s' x='%.3f' y='%.3f' width='%.3f' height='%.3f' rx='%.3f' "
         "fill='#f59e0b' fill-opacity='0.9' stroke='#f59e0b' stroke-width='0.02'/>",
         pad.x_mm, pad.y_mm, -pad.rotation, html_escape(pad.number).c_str(),
-        html_escape(info).c_str(), -pad.w_mm / 2,
-        -pad.h_mm / 2, pad.w_mm, pad.h_mm, radius);
+        html_escape(info).c_str(), -pad.w_mm / 2, -pad.h_mm / 2, pad.w_mm, pad.h_mm, radius);
     if (pad.drill_mm > 0) {
-      body += strf("<circle r='%.3f' fill='#0f1115' pointer-events='none'/>",
-                          pad.drill_mm / 2);
+      body += strf("<circle r='%.3f' fill='#0f1115' pointer-events='none'/>", pad.drill_mm / 2);
     }
-    body += strf("<text font-size='%.3f' fill='#0f1115' text-anchor='middle' "
-                        "dominant-baseline='central' pointer-events='none'>%s</text></g>",
-                        std::clamp(std::min(pad.w_mm, pad.h_mm) * 0.5, 0.15, 1.2),
-                        html_escape(pad.number).c_str());
+    body += strf(
+        "<text font-size='%.3f' fill='#0f1115' text-anchor='middle' "
+        "dominant-baseline='central' pointer-events='none'>%s</text></g>",
+        std::clamp(std::min(pad.w_mm, pad.h_mm) * 0.5, 0.15, 1.2), html_escape(pad.number).c_str());
   }
   if (box.empty()) return placeholder("no footprint");
   return root(box, 0.5, body);

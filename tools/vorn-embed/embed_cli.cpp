@@ -88,7 +88,8 @@ int run_embed(int argc, char** argv, Kind kind) {
       return 1;
     }
     const auto footprint = altium_codec::import_kicad_footprint(doc->root());
-    page.title = footprint.name.empty() ? std::filesystem::path(file).stem().string() : footprint.name;
+    page.title =
+        footprint.name.empty() ? std::filesystem::path(file).stem().string() : footprint.name;
     page.subtitle = "footprint · " + plural(footprint.pads.size(), "pad");
     page.svg = footprint_svg(footprint);
     page.item_label = "Pad";

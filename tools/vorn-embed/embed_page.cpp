@@ -58,7 +58,8 @@ document.querySelectorAll('aside [data-num]').forEach(el=>{el.addEventListener('
 </script></body></html>
 )";
 
-constexpr std::string_view kButtons = R"(<div class="tools"><button id="zin" title="zoom in"><svg viewBox="0 0 16 16"><path d="M3 8h10M8 3v10" stroke="currentColor" stroke-width="2"/></svg></button><button id="zout" title="zoom out"><svg viewBox="0 0 16 16"><path d="M3 8h10" stroke="currentColor" stroke-width="2"/></svg></button><button id="fit" title="fit"><svg viewBox="0 0 16 16"><path d="M2 6V2h4M10 2h4v4M14 10v4h-4M6 14H2v-4" fill="none" stroke="currentColor" stroke-width="2"/></svg></button></div>
+constexpr std::string_view kButtons =
+    R"(<div class="tools"><button id="zin" title="zoom in"><svg viewBox="0 0 16 16"><path d="M3 8h10M8 3v10" stroke="currentColor" stroke-width="2"/></svg></button><button id="zout" title="zoom out"><svg viewBox="0 0 16 16"><path d="M3 8h10" stroke="currentColor" stroke-width="2"/></svg></button><button id="fit" title="fit"><svg viewBox="0 0 16 16"><path d="M2 6V2h4M10 2h4v4M14 10v4h-4M6 14H2v-4" fill="none" stroke="currentColor" stroke-width="2"/></svg></button></div>
 )";
 
 }  // namespace
@@ -68,12 +69,23 @@ std::string html_escape(std::string_view text) {
   out.reserve(text.size());
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -89,7 +101,8 @@ std::string embed_page(const PageContent& c) {
   page += html_escape(c.subtitle);
   page += "</span></header>\n";
   page += kButtons;
-  page += "<main style=\"background:" + html_escape(c.background) + "\">" + c.svg + "</main>\n<aside>";
+  page +=
+      "<main style=\"background:" + html_escape(c.background) + "\">" + c.svg + "</main>\n<aside>";
   for (const PageItem& item : c.items) {
     page += "<div data-num=\"" + html_escape(item.number) + "\"><i>" + html_escape(item.number) +
             "</i>" + html_escape(item.name == "~" ? "" : item.name) + "</div>";

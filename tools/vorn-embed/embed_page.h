@@ -16,9 +16,9 @@ struct PageItem {
 };
 
 struct PageContent {
-  std::string title;     // heading, e.g. the symbol name
-  std::string subtitle;  // e.g. "12 pins"
-  std::string svg;       // the drawing, a complete <svg> element
+  std::string title;       // heading, e.g. the symbol name
+  std::string subtitle;    // e.g. "12 pins"
+  std::string svg;         // the drawing, a complete <svg> element
   std::string item_label;  // "Pin" or "Pad"
   std::vector<PageItem> items;
   std::string background;  // page background colour of the drawing area
