@@ -10,6 +10,7 @@
 #include <expected>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorn {
 
@@ -23,5 +24,8 @@ struct LoadedPart {
 
 // The part of a page, or the loading error message.
 [[nodiscard]] std::expected<LoadedPart, std::string> load_part(std::string_view slug);
+// As above with the page's file listing already fetched (the part view lists the files anyway).
+[[nodiscard]] std::expected<LoadedPart, std::string> load_part(std::string_view slug,
+                                                               const std::vector<std::string>& files);
 
 }  // namespace vorn
