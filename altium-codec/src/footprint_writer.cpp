@@ -7,6 +7,7 @@ namespace altium_codec {
 namespace {
 
 using detail::fill;
+using detail::Quoted;
 
 // ----- the footprint templates, in output order -----
 constexpr std::string_view kHead = "(footprint \"{}\"\n";
@@ -86,7 +87,7 @@ void write_pad(std::string& out, const Pad& pad) {
   } else {
     fill(at, kPadAtRotated, {pad.x_mm, pad.y_mm, pad.rotation});
   }
-  fill(out, kPadHead, {quote_kicad(pad.number), type, shape, at, pad.w_mm, pad.h_mm});
+  fill(out, kPadHead, {Quoted{pad.number}, type, shape, at, pad.w_mm, pad.h_mm});
   if (hole) fill(out, kPadDrill, {pad.drill_mm});
   fill(out, kPadLayers, {layers});
   if (shape == "roundrect") out += kPadRoundRect;
@@ -114,7 +115,7 @@ std::string_view kicad_layer_of(FpLayerRole role) {
 std::string write_kicad_footprint(const Footprint& footprint) {
   std::string out;
   out.reserve(512 + 160 * (footprint.pads.size() + footprint.graphics.size()));
-  fill(out, kHead, {quote_kicad(footprint.name)});
+  fill(out, kHead, {Quoted{footprint.name}});
   fill(out, kHeader, {kFootprintVersion, kGeneratorVersion});
   bool through_hole = false;
   for (const Pad& pad : footprint.pads) through_hole = through_hole || pad.drill_mm > 0;

@@ -11,6 +11,7 @@ namespace altium_codec {
 namespace {
 
 using detail::fill;
+using detail::Quoted;
 
 // ----- the symbol library templates, in output order -----
 constexpr std::string_view kHeader =
@@ -101,7 +102,7 @@ Box bounding_box(const Symbol& symbol) {
 
 void write_property(std::string& out, std::string_view name, std::string_view value, double x,
                     double y, bool hidden) {
-  fill(out, kProperty, {name, quote_kicad(value), x, y, hidden ? kHideSuffix : std::string_view()});
+  fill(out, kProperty, {name, Quoted{value}, x, y, hidden ? kHideSuffix : std::string_view()});
 }
 
 std::string style_text(double width, bool filled) {
@@ -136,8 +137,8 @@ void write_pin(std::string& out, const Pin& pin) {
   double length = pin.length ? *pin.length * kMil : kDefaultPinLength;
   std::string_view name = pin.name == "~" ? std::string_view() : std::string_view(pin.name);
   fill(out, kPin,
-       {pin.x * kMil, pin.y * kMil, static_cast<int64_t>(pin.rotation), length, quote_kicad(name),
-        quote_kicad(pin.number)});
+       {pin.x * kMil, pin.y * kMil, static_cast<int64_t>(pin.rotation), length, Quoted{name},
+        Quoted{pin.number}});
 }
 
 }  // namespace

@@ -12,8 +12,14 @@
 
 namespace altium_codec::detail {
 
+// Text that is escaped with the KiCad string quoting as it is written.
+struct Quoted {
+  std::string_view text;
+};
+
 class TemplateArg {
  public:
+  TemplateArg(Quoted quoted) : kind_(Kind::quoted), text_(quoted.text) {}
   TemplateArg(std::string_view text) : kind_(Kind::text), text_(text) {}
   TemplateArg(const char* text) : kind_(Kind::text), text_(text) {}
   TemplateArg(const std::string& text) : kind_(Kind::text), text_(text) {}
@@ -25,6 +31,9 @@ class TemplateArg {
       case Kind::text:
         out += text_;
         break;
+      case Kind::quoted:
+        append_quoted(out, text_);
+        break;
       case Kind::number:
         append_number(out, number_);
         break;
@@ -35,7 +44,7 @@ class TemplateArg {
   }
 
  private:
-  enum class Kind { text, number, integer };
+  enum class Kind { text, quoted, number, integer };
   Kind kind_;
   std::string_view text_;
   double number_ = 0;
