@@ -10,8 +10,17 @@
 // load time.
 //
 // `parse_vorn_lbr_part` reads the JSON text of a document. Every record may be a JSON
-// object (unknown keys ignored) or a positional array (tuple form). Errors read like
-// "missing field `mpn` at line 1 column 57". The parser never yields a partial record.
+// object (unknown keys ignored, a repeated key rejected) or a positional array holding its
+// members in declaration order (tuple form; trailing members with a default or an absence
+// rule may be left out, a missing required member fails with "invalid length"). The shape
+// variants carry their tag in `kind` (or `role`), or as the first element of the array form.
+// JSON null counts as absent for optional members. Containers nest at most 127 deep.
+//
+// Errors read like "missing field `mpn` at line 1 column 57", "unknown variant `hexagon`,
+// expected one of `polyline`, `rect`, `circle`, `arc` at line 3 column 20" or "invalid
+// type: string \"x\", expected u32 at line 1 column 21"; errors inside a tagged shape are
+// placed just past that shape. Syntax errors are found before record errors. The parser
+// never yields a partial record.
 //
 // All functions are pure and thread-safe; values are plain data.
 #pragma once
