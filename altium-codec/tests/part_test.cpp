@@ -255,6 +255,9 @@ TEST(PartDocument, TaggedShapeErrors) {
   EXPECT_EQ(error_of(graphic_doc(R"(["arc",0,0,1,0])")),
             "invalid length 4, expected struct variant Graphic::Arc with 6 elements at line 1 "
             "column 88");
+  EXPECT_EQ(error_of(graphic_doc(R"(["circle",1,2,3,4,5])")),
+            "invalid length 5, expected 4 elements in sequence at line 1 column 93");
+  EXPECT_EQ(error_of(graphic_doc(R"([])")), "missing field `kind` at line 1 column 75");
   EXPECT_EQ(error_of(graphic_doc(R"({"kind":4})")),
             "invalid type: integer `4`, expected variant identifier at line 1 column 82");
   EXPECT_EQ(error_of(graphic_doc(R"("rect")")),
