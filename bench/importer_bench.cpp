@@ -83,10 +83,11 @@ int main(int argc, char** argv) {
     const long after = max_rss_kb();
     auto first = altium_codec::sexpr::parse(text);
     if (!part) std::fprintf(stderr, "%s\n", part.error().c_str());
-    std::printf("largest library %s: %.1f MB, %zu nodes, import %.3f s, "
-                "peak RSS growth %.1f MB (%.2f x the text)\n",
-                largest.filename().c_str(), text.size() / 1e6, first ? first->node_count() : 0,
-                secs, (after - before) / 1024.0, (after - before) * 1024.0 / text.size());
+    std::printf(
+        "largest library %s: %.1f MB, %zu nodes, import %.3f s, "
+        "peak RSS growth %.1f MB (%.2f x the text)\n",
+        largest.filename().c_str(), text.size() / 1e6, first ? first->node_count() : 0, secs,
+        (after - before) / 1024.0, (after - before) * 1024.0 / text.size());
   }
 
   std::size_t symbols = 0, sym_errors = 0, pins = 0;
@@ -132,12 +133,13 @@ int main(int argc, char** argv) {
   }
   const double fp_s = cpu_seconds() - t0;
 
-  std::printf("symbols:    %zu imported (%zu pins, %zu errors) from %zu libraries in %.2f s: "
-              "%.0f symbols/s, %.0f MB/s\n",
-              symbols, pins, sym_errors, libs.size(), sym_s, symbols / sym_s,
-              sym_bytes / 1e6 / sym_s);
-  std::printf("footprints: %zu imported (%zu pads, %zu errors) in %.2f s: %.0f footprints/s, "
-              "%.0f MB/s\n",
-              footprints, pads, fp_errors, fp_s, footprints / fp_s, fp_bytes / 1e6 / fp_s);
+  std::printf(
+      "symbols:    %zu imported (%zu pins, %zu errors) from %zu libraries in %.2f s: "
+      "%.0f symbols/s, %.0f MB/s\n",
+      symbols, pins, sym_errors, libs.size(), sym_s, symbols / sym_s, sym_bytes / 1e6 / sym_s);
+  std::printf(
+      "footprints: %zu imported (%zu pads, %zu errors) in %.2f s: %.0f footprints/s, "
+      "%.0f MB/s\n",
+      footprints, pads, fp_errors, fp_s, footprints / fp_s, fp_bytes / 1e6 / fp_s);
   return sym_errors + fp_errors == 0 ? 0 : 1;
 }

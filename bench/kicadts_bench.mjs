@@ -1,6 +1,7 @@
 // The npm package kicadts over the same files as sexpr_bench: read MB/s (files into strings,
-// best of 3) and parse MB/s of its generic s-expression parser (best of 3), so that the two
-// reports can be compared side by side. Times are CPU time, as in the C++ benchmark.
+// best of 3) and parse MB/s of its generic s-expression parser (one round), so that the two
+// reports can be compared side by side. Files it rejects (it throws on some symbol libraries)
+// are counted as errors; their time up to the throw is included. Times are CPU time, as in the C++ benchmark.
 //
 //   node bench/kicadts_bench.mjs [symbol_dir] [footprint_dir]
 import { readdirSync, readFileSync, statSync } from "node:fs"
@@ -35,9 +36,10 @@ function measure(files) {
     readS = Math.min(readS, cpuNow() - t0)
   }
   const bytes = files.reduce((n, f) => n + statSync(f).size, 0)
+  // One parse round: the package is slow enough that three would take many minutes.
   let parseS = Infinity
   let errors = 0
-  for (let round = 0; round < 3; round++) {
+  for (let round = 0; round < 1; round++) {
     errors = 0
     const t0 = cpuNow()
     for (const t of texts) {
@@ -63,8 +65,8 @@ function report(what, f) {
 }
 
 const s = measure(collect(symDir, ".kicad_sym"))
-const f = measure(collect(fpDir, ".kicad_mod"))
 report("symbols", s)
+const f = measure(collect(fpDir, ".kicad_mod"))
 report("footprints", f)
 report("all", {
   files: s.files + f.files,

@@ -6,13 +6,13 @@
 // Prints, for the symbol libraries, the footprints and both together: bytes, read MB/s (files
 // from the page cache into strings, best of 3), parse MB/s (in-memory text to tree, the text
 // copied into the tree, best of 3), the same without the copy (parse_borrowed), and each parse
-// speed as a multiple of the read speed. Times are the thread's CPU time (user + system), which a busy
-// shared machine disturbs far less than wall time.
+// speed as a multiple of the read speed. Times are the thread's CPU time (user + system), which a
+// busy shared machine disturbs far less than wall time.
 #include <time.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -96,10 +96,11 @@ static Figures measure(const std::vector<fs::path>& files) {
 
 static void report(const char* what, const Figures& f) {
   const double mb = f.bytes / 1e6;
-  std::printf("%-11s %6zu files %8.1f MB %10zu nodes %zu errors | read %5.0f MB/s | parse %5.0f MB/s"
-              " (%.2f x read) | parse_borrowed %5.0f MB/s (%.2f x read)\n",
-              what, f.files, mb, f.nodes, f.errors, mb / f.read_s, mb / f.parse_s,
-              f.read_s / f.parse_s, mb / f.borrowed_s, f.read_s / f.borrowed_s);
+  std::printf(
+      "%-11s %6zu files %8.1f MB %10zu nodes %zu errors | read %5.0f MB/s | parse %5.0f MB/s"
+      " (%.2f x read) | parse_borrowed %5.0f MB/s (%.2f x read)\n",
+      what, f.files, mb, f.nodes, f.errors, mb / f.read_s, mb / f.parse_s, f.read_s / f.parse_s,
+      mb / f.borrowed_s, f.read_s / f.borrowed_s);
 }
 
 int main(int argc, char** argv) {

@@ -35,8 +35,8 @@ Pad import_pad(Node n) {
   auto size = n.child("size");
   pad.w_mm = size ? size->number(0).value_or(kDefaultPadSize) : kDefaultPadSize;
   pad.h_mm = size ? size->number(1).value_or(kDefaultPadSize) : kDefaultPadSize;
-  pad.shape = (shape == "circle" || shape == "oval" || shape == "roundrect") ? std::string(shape)
-                                                                              : "rect";
+  pad.shape =
+      (shape == "circle" || shape == "oval" || shape == "roundrect") ? std::string(shape) : "rect";
   if (type.ends_with("thru_hole")) {
     // The larger of an oval drill's two sizes; "(drill oval 1 2)" skips the word.
     if (auto drill = n.child("drill")) {

@@ -27,7 +27,9 @@ std::int32_t saturate_i32(double v) {
 }
 
 // Millimetres to whole mils, halves away from zero.
-std::int32_t mm_to_mil_rounded(double mm) { return saturate_i32(std::round(mm / kMmPerMil)); }
+std::int32_t mm_to_mil_rounded(double mm) {
+  return saturate_i32(std::round(mm / kMmPerMil));
+}
 
 std::optional<std::uint64_t> parse_unsigned(std::string_view t) {
   if (!t.empty() && t.front() == '+') t.remove_prefix(1);
@@ -154,8 +156,9 @@ std::optional<Graphic> import_arc(Node n) {
   if (!start || !mid || !end) return std::nullopt;
   auto arc = arc_through((*start)[0], (*start)[1], (*mid)[0], (*mid)[1], (*end)[0], (*end)[1]);
   if (!arc) return std::nullopt;
-  return GraphicArc{arc->cx / kMmPerMil, arc->cy / kMmPerMil, arc->r / kMmPerMil,
-                    arc->start,          arc->end,            stroke_width_mil(n)};
+  return GraphicArc{
+      arc->cx / kMmPerMil, arc->cy / kMmPerMil, arc->r / kMmPerMil, arc->start, arc->end,
+      stroke_width_mil(n)};
 }
 
 // "hide yes" in a (hide ...) child, or else a bare "hide" atom.
@@ -191,9 +194,7 @@ struct Shift {
   void operator()(GraphicPolyline& g) const {
     for (auto& p : g.points) p[0] -= dx, p[1] -= dy;
   }
-  void operator()(GraphicRect& g) const {
-    g.x1 -= dx, g.y1 -= dy, g.x2 -= dx, g.y2 -= dy;
-  }
+  void operator()(GraphicRect& g) const { g.x1 -= dx, g.y1 -= dy, g.x2 -= dx, g.y2 -= dy; }
   void operator()(GraphicCircle& g) const { g.cx -= dx, g.cy -= dy; }
   void operator()(GraphicArc& g) const { g.cx -= dx, g.cy -= dy; }
 };

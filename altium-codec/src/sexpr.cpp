@@ -289,7 +289,9 @@ bool equals_ignore_case(const char* p, const char* e, std::string_view lower) no
   }
   return true;
 }
-inline bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+inline bool is_digit(char c) noexcept {
+  return c >= '0' && c <= '9';
+}
 }  // namespace
 
 std::optional<double> parse_number(std::string_view text) noexcept {

@@ -5,6 +5,8 @@
 //    writers' output loads in kicad-cli (one batched library / .pretty folder each), and
 //    importing the written text again gives the same pins and pads.
 // Skipped when the KiCad libraries are not installed.
+#include "altium_codec/kicad.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,7 +23,6 @@
 #include <vector>
 
 #include "altium_codec/footprint_writer.h"
-#include "altium_codec/kicad.h"
 #include "altium_codec/symbol_writer.h"
 
 namespace altium_codec {
@@ -169,10 +170,9 @@ const Corpus& corpus() {
     out.footprints = footprint_count;
     for (std::size_t i = 0; i < fps.size(); ++i) {
       if (fp_samples[i]) {
-        out.sampled_footprints.push_back(
-            SampledFootprint{fps[i].parent_path().filename().string() + "/" +
-                                 fps[i].filename().string(),
-                             std::move(*fp_samples[i])});
+        out.sampled_footprints.push_back(SampledFootprint{
+            fps[i].parent_path().filename().string() + "/" + fps[i].filename().string(),
+            std::move(*fp_samples[i])});
       }
     }
     return out;
@@ -180,9 +180,13 @@ const Corpus& corpus() {
   return c;
 }
 
-bool kicad_installed() { return fs::is_directory(kSymbolDir) && fs::is_directory(kFootprintDir); }
+bool kicad_installed() {
+  return fs::is_directory(kSymbolDir) && fs::is_directory(kFootprintDir);
+}
 
-bool has_kicad_cli() { return std::system("kicad-cli version >/dev/null 2>&1") == 0; }
+bool has_kicad_cli() {
+  return std::system("kicad-cli version >/dev/null 2>&1") == 0;
+}
 
 struct TempDir {
   fs::path path;
@@ -265,14 +269,15 @@ TEST(KicadConformance, WrittenSymbolsLoadInKicadCliAndReimportWithSamePins) {
   TempDir dir;
   std::ofstream(dir.path / "roundtrip.kicad_sym", std::ios::binary) << merged;
   const std::string cmd = "kicad-cli sym export svg --output '" + (dir.path / "svg").string() +
-                          "' '" + (dir.path / "roundtrip.kicad_sym").string() +
-                          "' >'" + (dir.path / "log").string() + "' 2>&1";
+                          "' '" + (dir.path / "roundtrip.kicad_sym").string() + "' >'" +
+                          (dir.path / "log").string() + "' 2>&1";
   const int status = std::system(cmd.c_str());
   EXPECT_EQ(status, 0) << read_file(dir.path / "log");
   const std::size_t svgs = count_files(dir.path / "svg", ".svg");
-  std::printf("round-tripped %zu symbols (%zu pins, %zu re-snapped by one grid step); "
-              "kicad-cli exported %zu SVGs\n",
-              c.sampled_symbols.size(), pins, shifted, svgs);
+  std::printf(
+      "round-tripped %zu symbols (%zu pins, %zu re-snapped by one grid step); "
+      "kicad-cli exported %zu SVGs\n",
+      c.sampled_symbols.size(), pins, shifted, svgs);
   EXPECT_GE(svgs, c.sampled_symbols.size()) << read_file(dir.path / "log");
 }
 
@@ -316,8 +321,7 @@ TEST(KicadConformance, WrittenFootprintsLoadInKicadCliAndReimportWithSamePads) {
   }
 
   const std::string cmd = "kicad-cli fp export svg --output '" + (dir.path / "svg").string() +
-                          "' '" + pretty.string() + "' >'" + (dir.path / "log").string() +
-                          "' 2>&1";
+                          "' '" + pretty.string() + "' >'" + (dir.path / "log").string() + "' 2>&1";
   const int status = std::system(cmd.c_str());
   EXPECT_EQ(status, 0) << read_file(dir.path / "log");
   const std::size_t svgs = count_files(dir.path / "svg", ".svg");

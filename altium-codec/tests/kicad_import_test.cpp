@@ -32,9 +32,9 @@ TEST(KicadImportErrors, ReaderAndChoiceMessages) {
   EXPECT_EQ(import_kicad("", kEmptyFootprint, "X").error(), "no s-expression found");
   EXPECT_EQ(import_kicad(library(""), "(footprint", "X").error(),
             "unbalanced s-expression: '(' at line 1 is never closed");
-  EXPECT_EQ(import_kicad("(kicad_symbol_lib (version 1) (x (symbol A)))", kEmptyFootprint, "A")
-                .error(),
-            "no (symbol ...) in kicad_sym");
+  EXPECT_EQ(
+      import_kicad("(kicad_symbol_lib (version 1) (x (symbol A)))", kEmptyFootprint, "A").error(),
+      "no (symbol ...) in kicad_sym");
   const std::string two = "(kicad_symbol_lib (symbol \"A\") (symbol \"B\" (pin (number 7))))";
   EXPECT_EQ(import_kicad(two, kEmptyFootprint, "Z").error(),
             "library holds 2 symbols and none is named \"Z\" \u2014 available: A, B");
@@ -78,11 +78,11 @@ TEST(KicadImportSymbol, FixedMembers) {
 
 TEST(KicadImportSymbol, PinsOfAllUnitsConvertedAndRounded) {
   // A second pin far away keeps the box centre at the origin so no shift applies.
-  Symbol s = import_symbol(library(
-      "(symbol \"S_1_1\" (pin input line (at 2.54 -5.08 -90) (length 2.54) (name \"~\")"
-      " (number \"1\")))"
-      "(symbol \"S_2_1\" (pin (at -2.54 5.08 450.9) (name \"IN\") (number \"2\")))"
-      "(symbol \"S_3_1\" (pin (at 0.0127 -0.0127)) (pin (at 0 0)))"));
+  Symbol s = import_symbol(
+      library("(symbol \"S_1_1\" (pin input line (at 2.54 -5.08 -90) (length 2.54) (name \"~\")"
+              " (number \"1\")))"
+              "(symbol \"S_2_1\" (pin (at -2.54 5.08 450.9) (name \"IN\") (number \"2\")))"
+              "(symbol \"S_3_1\" (pin (at 0.0127 -0.0127)) (pin (at 0 0)))"));
   ASSERT_EQ(s.pins.size(), 4u);
   const Pin& p = s.pins[0];
   EXPECT_EQ(p.number, "1");
@@ -130,16 +130,16 @@ TEST(KicadImportSymbol, PinVisibility) {
 
 TEST(KicadImportSymbol, GraphicsInGroupOrderWithWidthsAndFill) {
   // Balanced around the origin so that nothing is shifted.
-  Symbol s = import_symbol(library(
-      "(arc (start 2.54 0) (mid 0 2.54) (end -2.54 0))"
-      "(circle (center 0 0) (radius 2.54) (stroke (width 0.254)))"
-      "(rectangle (start -2.54 -2.54) (end 2.54 2.54) (fill (type background)))"
-      "(rectangle (start -1 -1) (end 1 1) (fill (type none)))"
-      "(rectangle (start -1 -1) (end 1 1))"
-      "(polyline (pts (xy -2.54 0) (xy 2.54 0) (xy bad 1)) (stroke (width 0)))"
-      "(polyline (stroke (width 1)))"
-      "(circle (center 0 0))"
-      "(arc (start 0 0) (mid 1 1) (end 2 2))"));
+  Symbol s = import_symbol(
+      library("(arc (start 2.54 0) (mid 0 2.54) (end -2.54 0))"
+              "(circle (center 0 0) (radius 2.54) (stroke (width 0.254)))"
+              "(rectangle (start -2.54 -2.54) (end 2.54 2.54) (fill (type background)))"
+              "(rectangle (start -1 -1) (end 1 1) (fill (type none)))"
+              "(rectangle (start -1 -1) (end 1 1))"
+              "(polyline (pts (xy -2.54 0) (xy 2.54 0) (xy bad 1)) (stroke (width 0)))"
+              "(polyline (stroke (width 1)))"
+              "(circle (center 0 0))"
+              "(arc (start 0 0) (mid 1 1) (end 2 2))"));
   ASSERT_EQ(s.graphics.size(), 6u);
   const auto& pl = std::get<GraphicPolyline>(s.graphics[0]);
   ASSERT_EQ(pl.points.size(), 2u);
@@ -164,8 +164,8 @@ TEST(KicadImportSymbol, GraphicsInGroupOrderWithWidthsAndFill) {
 
 TEST(KicadImportSymbol, RecentringOnFiftyMilGrid) {
   // Pins span x from -300 to +200 mils: centre -50, offset -50.
-  Symbol s = import_symbol(library(
-      "(pin (at -7.62 0)) (pin (at 5.08 0)) (polyline (pts (xy 0 0) (xy 0.0254 0)))"));
+  Symbol s = import_symbol(
+      library("(pin (at -7.62 0)) (pin (at 5.08 0)) (polyline (pts (xy 0 0) (xy 0.0254 0)))"));
   EXPECT_EQ(s.pins[0].x, -250);
   EXPECT_EQ(s.pins[1].x, 250);
   EXPECT_DOUBLE_EQ(std::get<GraphicPolyline>(s.graphics[0]).points[1][0], 51);
@@ -184,7 +184,9 @@ TEST(KicadImportSymbol, RecentringOnFiftyMilGrid) {
 }
 
 // Angles from atan2 may land on 360 for a point a rounding error below the centre line.
-double wrapped(double deg) { return std::fmod(deg, 360.0); }
+double wrapped(double deg) {
+  return std::fmod(deg, 360.0);
+}
 
 TEST(KicadImportArc, ThreePointRule) {
   // Counter-clockwise quarter from 0 to 90 degrees.

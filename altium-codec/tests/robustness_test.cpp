@@ -205,11 +205,16 @@ struct TreeWriter {
     } else {
       text += '"';
       for (char c : value) {
-        if (c == '"' || c == '\\') text += '\\', text += c;
-        else if (c == '\n' && rng() % 2) text += "\\n";
-        else if (c == '\t' && rng() % 2) text += "\\t";
-        else if (c == 'a' && rng() % 4 == 0) text += "\\a";  // an escaped ordinary character
-        else text += c;
+        if (c == '"' || c == '\\')
+          text += '\\', text += c;
+        else if (c == '\n' && rng() % 2)
+          text += "\\n";
+        else if (c == '\t' && rng() % 2)
+          text += "\\t";
+        else if (c == 'a' && rng() % 4 == 0)
+          text += "\\a";  // an escaped ordinary character
+        else
+          text += c;
       }
       text += '"';
     }
@@ -226,8 +231,10 @@ struct TreeWriter {
     for (std::size_t i = 0; i < n; ++i) {
       if (i) shape += ' ';
       if (i || rng() % 2) space();
-      if (depth < 5 && rng() % 3 == 0) list(depth + 1);
-      else atom();
+      if (depth < 5 && rng() % 3 == 0)
+        list(depth + 1);
+      else
+        atom();
     }
     if (rng() % 2) space();
     text += ')';

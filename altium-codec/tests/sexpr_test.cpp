@@ -43,8 +43,7 @@ TEST(SexprErrors, UnbalancedNamesInnermostOpenList) {
 TEST(SexprErrors, TrailingContent) {
   EXPECT_EQ(error_of("(a) b"), "trailing content after the root s-expression: \"b\" at line 1");
   EXPECT_EQ(error_of("(a))"), "trailing content after the root s-expression: ')' at line 1");
-  EXPECT_EQ(error_of("(a)\n\n(b)"),
-            "trailing content after the root s-expression: '(' at line 3");
+  EXPECT_EQ(error_of("(a)\n\n(b)"), "trailing content after the root s-expression: '(' at line 3");
   // Only the first trailing token is named; quoted text is shown escaped.
   EXPECT_EQ(error_of("(a) \"q\\\"\\\\\tz\n\x01\" ) x"),
             "trailing content after the root s-expression: \"q\\\"\\\\\\tz\\n\\u{1}\" at line 1");
@@ -81,7 +80,11 @@ TEST(SexprParse, QuotedAndBareAtoms) {
 
 TEST(SexprParse, UnicodeWhiteSpaceSeparatesWords) {
   // No-break space, em space, ideographic space; other multibyte characters stay in the word.
-  auto doc = parse("(a\xC2\xA0" "b\xE2\x80\x83" "c\xE3\x80\x80" "d \xC3\xA9t\xC3\xA9)");
+  auto doc = parse(
+      "(a\xC2\xA0"
+      "b\xE2\x80\x83"
+      "c\xE3\x80\x80"
+      "d \xC3\xA9t\xC3\xA9)");
   ASSERT_TRUE(doc) << doc.error();
   EXPECT_EQ(render(doc->root()), "(\"a\" \"b\" \"c\" \"d\" \"\xC3\xA9t\xC3\xA9\")");
 }

@@ -49,7 +49,7 @@ std::vector<ConnectEntry> connect_pins_to_pads(const Symbol& symbol, const Footp
 struct ThreePointArc {
   double cx, cy, r, start, end;
 };
-std::optional<ThreePointArc> arc_through(double start_x, double start_y, double mid_x,
-                                         double mid_y, double end_x, double end_y);
+std::optional<ThreePointArc> arc_through(double start_x, double start_y, double mid_x, double mid_y,
+                                         double end_x, double end_y);
 
 }  // namespace altium_codec
