@@ -115,7 +115,11 @@ void symbol_library(JobState& job, const std::string& lib, const std::vector<std
     return;
   }
   const MergeResult merge = merge_symbols(*pulled, entries);
-  if (*pulled && count_symbol_openings(merge.text) < count_symbol_openings(**pulled)) {
+  // A pulled text without the library head is rebuilt from the header; whatever symbols it held
+  // would be lost however many new ones arrive, so that counts as shrinking too.
+  const size_t pulled_count = *pulled ? count_symbol_openings(**pulled) : 0;
+  const bool rebuilt = *pulled && merge.base != **pulled;
+  if (pulled_count > 0 && (count_symbol_openings(merge.text) < pulled_count || rebuilt)) {
     job.errors.push_back(lib + ".kicad_sym merge would shrink the library — aborted");
     return;
   }
