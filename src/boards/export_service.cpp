@@ -21,8 +21,11 @@ std::optional<std::string> export_call(std::string_view staging_name, std::strin
   if (!write_bytes(request_file, body)) return std::nullopt;
   const std::string url = export_service_url() + "/kicad/" + std::string(kind) + "/export/" + std::string(format) +
                           std::string(query);
-  CommandResult r = run_capture(
-      "curl", {"-s", "--max-time", "150", "-X", "POST", "--data-binary", "@" + request_file, url});
+  // The body is binary: without a content type curl labels it a URL-encoded form, which servers
+  // may try to parse as one (and refuse beyond a few kilobytes).
+  CommandResult r = run_capture("curl", {"-s", "--max-time", "150", "-X", "POST", "-H",
+                                         "Content-Type: application/octet-stream", "--data-binary",
+                                         "@" + request_file, url});
   std::error_code ec;
   std::filesystem::remove(request_file, ec);
   if (!is_export_answer(r.ok(), r.out)) return std::nullopt;
