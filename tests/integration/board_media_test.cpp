@@ -190,11 +190,11 @@ TEST(BoardView, FailuresAnswerTheUnavailableFragment) {
 TEST(BoardViewEnrich, LooksUpOnceAndKeepsFailures) {
   Viewers tools;
   Manager m({}, {}, tools.path());
-  HttpAnswer r = m.get("/board-view/b/pcb/enrich?mpn=LM%2B358+A&lcsc=C7");
+  HttpAnswer r = m.get("/board-view/b/pcb/enrich?mpn=LM%2B358%20A&lcsc=C7");
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.content_type, "application/json");
   EXPECT_EQ(r.body, R"({"mpn":"LM+358 A","lcsc":"C7"})");
-  EXPECT_EQ(m.get("/board-view/x/enrich?lcsc=C7&mpn=LM%2B358+A").body, R"({"mpn":"LM+358 A","lcsc":"C7"})");
+  EXPECT_EQ(m.get("/board-view/x/enrich?lcsc=C7&mpn=LM%2B358%20A").body, R"({"mpn":"LM+358 A","lcsc":"C7"})");
   EXPECT_EQ(tools.count("enrich --mpn LM+358 A --lcsc C7"), 1u);
   EXPECT_EQ(m.get("/board-view/b/enrich?lcsc=C9").body, R"({"mpn":"","lcsc":"C9"})");
   EXPECT_EQ(m.get("/board-view/b/enrich?mpn=FAIL").body, R"({"error":"lookup failed"})");
