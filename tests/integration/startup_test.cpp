@@ -72,5 +72,14 @@ TEST(Guards, NonLoopbackBindKeepsOnlyTheOriginCheck) {
             403);
 }
 
+TEST(Guards, OversizedPostBodyGetsTheRoutesBadBodyAnswer) {
+  Manager m;
+  const HttpAnswer r = m.post("/api/apply", std::string(9u << 20, ' '));
+  EXPECT_EQ(r.status, 200);
+  EXPECT_TRUE(r.body.starts_with("{\"error\":\"bad body: ")) << r.body.substr(0, 200);
+  // Invalid UTF-8 reaches the route as empty text: the same answer.
+  EXPECT_TRUE(m.post("/api/apply", "{\"items\":\"\xFF\"}").body.find("bad body: ") != std::string::npos);
+}
+
 }  // namespace
 }  // namespace vorn::test
