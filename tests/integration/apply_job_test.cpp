@@ -32,10 +32,10 @@ TEST(ApplyJob, MergesIntoLargeOfficialLibraryKeepingEveryOldBlock) {
   serve_part(s.mock, "org/aj-two", part_doc("AJ2", "AJ_NEW_TWO", "sub/fp2"));
   serve_part(s.mock, "aj-dup", part_doc("AJ3", "R", "fp3"));  // name already in Device
   s.desk.clear_calls();
-  const json start = apply(*s.m, {{"items", {{{"slug", "aj-one"}, {"symLib", "Big"}, {"fpLib", "Foot"}},
+  const HttpAnswer raw = s.m->post("/api/apply", json({{"items", {{{"slug", "aj-one"}, {"symLib", "Big"}, {"fpLib", "Foot"}},
                                               {{"slug", "org/aj-two"}, {"symLib", "Big"}, {"fpLib", "Foot"}},
-                                              {{"slug", "aj-dup"}, {"symLib", "Big"}, {"fpLib", "Foot"}}}}});
-  EXPECT_EQ(start, json({{"status", "started"}, {"total", 3}})) << s.m->post("/api/apply", "{}").body;
+                                              {{"slug", "aj-dup"}, {"symLib", "Big"}, {"fpLib", "Foot"}}}}}).dump());
+  EXPECT_EQ(raw.body, R"({"status":"started","total":3})") << raw.status;
   const json rec = wait_done(*s.m);
   EXPECT_EQ(rec["stage"], "Done");
   EXPECT_EQ(rec["current"], 3);
@@ -68,7 +68,7 @@ TEST(ApplyJob, UnreadableDesktopLibrariesAreNeverWritten) {
   serve_part(s.mock, "aj-u", part_doc("U", "AJ_U", "fpu"));
   // Exists but the pull fails.
   s.desk.fail("pull", "Big.kicad_sym");
-  apply(*s.m, {{"items", {{{"slug", "aj-u"}, {"symLib", "Big"}}}}});
+  post_apply(*s.m, items_body({{"aj-u", "Big"}}));
   json r = wait_done(*s.m)["result"];
   EXPECT_EQ(r["errors"], json({"Big.kicad_sym exists on the desktop but could not be pulled — skipped to avoid overwriting it"}));
   EXPECT_EQ(r["added"], json::array());
@@ -76,7 +76,7 @@ TEST(ApplyJob, UnreadableDesktopLibrariesAreNeverWritten) {
   EXPECT_EQ(s.desk.count_calls("send_file", "Big.kicad_sym"), 0u);
   // Neither the pull nor the existence test answers: undetermined.
   s.desk.fail("shell", "Big.kicad_sym");
-  apply(*s.m, {{"items", {{{"slug", "aj-u"}, {"symLib", "Big"}}}}});
+  post_apply(*s.m, items_body({{"aj-u", "Big"}}));
   r = wait_done(*s.m)["result"];
   EXPECT_EQ(r["errors"], json({"could not verify Big.kicad_sym on the desktop (bridge error) — skipped to avoid overwriting it"}));
   EXPECT_EQ(read_file(s.libs / "Big.kicad_sym"), s.big_before);
@@ -84,7 +84,7 @@ TEST(ApplyJob, UnreadableDesktopLibrariesAreNeverWritten) {
   s.desk.clear_failures();
   // A send that fails is reported.
   s.desk.fail("send", "Gone.kicad_sym");
-  apply(*s.m, {{"items", {{{"slug", "aj-u"}, {"symLib", "Gone"}, {"fpLib", "Foot"}}}}});
+  post_apply(*s.m, items_body({{"aj-u", "Gone", "Foot"}}));
   r = wait_done(*s.m)["result"];
   EXPECT_EQ(r["errors"], json({"failed to write Gone.kicad_sym"}));
 }
@@ -99,16 +99,15 @@ TEST(ApplyJob, ShrinkGuardAndAllItemsFailing) {
                       table_row("Foot", (s.libs / "Foot.pretty").string()));
   Manager m(desktop_env_vars(s.mock, s.desk), {}, s.desk.extra_path());
   serve_part(s.mock, "aj-s", part_doc("S", "AJ_S", "fps"));
-  apply(m, {{"items", {{{"slug", "aj-s"}, {"symLib", "Headless"}}}}});
+  post_apply(m, items_body({{"aj-s", "Headless"}}));
   json r = wait_done(m)["result"];
-  EXPECT_EQ(r["errors"], json({"Headless.kicad_sym merge would shrink the library — aborted"}));
+  EXPECT_EQ(r["errors"].back(), "Headless.kicad_sym merge would shrink the library — aborted") << r.dump();
   EXPECT_EQ(read_file(headless), "(symbol \"A\" (x))\n(symbol \"B\" (y))\n");
 
   // Every item fails to load: an existing library goes back unchanged, an absent one is created
   // holding only the header, the footprint folder is created and receives nothing.
   const std::string fresh = "AjFresh" + std::to_string(getpid());
-  apply(m, {{"items", {{{"slug", "aj-missing-1"}, {"symLib", "Big"}, {"fpLib", "EmptyFp"}},
-                       {{"slug", "aj-missing-2"}, {"symLib", fresh}, {"fpLib", "EmptyFp"}}}}});
+  post_apply(m, items_body({{"aj-missing-1", "Big", "EmptyFp"}, {"aj-missing-2", fresh, "EmptyFp"}}));
   const json rec = wait_done(m);
   r = rec["result"];
   // Libraries are visited in ascending byte order of their names: "AjFresh…" before "Big".
@@ -166,15 +165,23 @@ TEST(ApplyJob, HostileItemsRunNothingButTheIntendedCommands) {
   const std::string t = "touch '" + marker.string() + "'";
   json items = json::array();
   for (const std::string p : {"'; " + t + "; '", "$(" + t + ")", "`" + t + "`", "<(" + t + ")", "a;" + t, "a\n" + t}) {
-    items.push_back({{"slug", p}});
-    items.push_back({{"slug", "ok"}, {"symLib", p}});
+    json bad_slug = json::object();
+    bad_slug["slug"] = p;
+    json bad_lib = json::object();
+    bad_lib["slug"] = "ok";
+    bad_lib["symLib"] = p;
+    items.push_back(bad_slug);
+    items.push_back(bad_lib);
   }
-  const json answer = apply(*s.m, {{"items", items}, {"dest", "/x"}});
+  json hostile = json::object();
+  hostile["items"] = items;
+  hostile["dest"] = "/x";
+  const json answer = post_apply(*s.m, hostile);
   EXPECT_EQ(answer["status"], "error");
   EXPECT_EQ(s.desk.count_calls("shell_execute"), 0u);
   // A footprint name and symbol name full of shell syntax travel only as file contents.
   serve_part(s.mock, "aj-h", part_doc("H", "$(" + t + ")", "`" + t + "`;$(" + t + ")"));
-  apply(*s.m, {{"items", {{{"slug", "aj-h"}, {"symLib", "Big"}, {"fpLib", "Foot"}}}}});
+  post_apply(*s.m, items_body({{"aj-h", "Big", "Foot"}}));
   const json r = wait_done(*s.m)["result"];
   EXPECT_EQ(r["count"], 1) << r.dump();
   EXPECT_FALSE(fs::exists(marker));

@@ -143,7 +143,23 @@ inline json wait_done(const Manager& m, int timeout_s = 120) {
   return json();
 }
 
-inline json apply(const Manager& m, const json& body) {
+// {"items": [{"slug", "symLib"[, "fpLib"]}...]}, built explicitly.
+inline json items_body(std::initializer_list<std::initializer_list<std::string>> items) {
+  json list = json::array();
+  for (const auto& il : items) {
+    const std::vector<std::string> it(il);
+    json item = json::object();
+    item["slug"] = it.at(0);
+    if (it.size() > 1) item["symLib"] = it[1];
+    if (it.size() > 2) item["fpLib"] = it[2];
+    list.push_back(item);
+  }
+  json body = json::object();
+  body["items"] = list;
+  return body;
+}
+
+inline json post_apply(const Manager& m, const json& body) {
   return json::parse(m.post("/api/apply", body.dump()).body, nullptr, false);
 }
 

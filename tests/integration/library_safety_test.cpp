@@ -109,7 +109,9 @@ TEST(LibrarySafety, LongGeneratedPartsThroughTheApplyJobAlwaysLoadInKiCad) {
       items.push_back({{"slug", slug}, {"symLib", lib}, {"fpLib", "GenFp"}});
       slugs[slug] = false;
     }
-    ASSERT_EQ(apply(m, {{"items", items}})["status"], "started");
+    json body = json::object();
+    body["items"] = items;
+    ASSERT_EQ(post_apply(m, body)["status"], "started");
     const json r = wait_done(m, 200)["result"];
     ASSERT_TRUE(r.is_object());
     for (const auto& e : r["errors"]) {
@@ -178,7 +180,7 @@ TEST(LibrarySafety, LongThousandMergesIntoOneLibrary) {
   for (int i = 980; i < 1000; ++i) {
     const std::string slug = "chain-" + std::to_string(i);
     serve_part(mock, slug, part_doc("C", "CHAIN_JOB_" + std::to_string(i), "f" + std::to_string(i)));
-    apply(m, {{"items", {{{"slug", slug}, {"symLib", "Chain"}}}}});
+    post_apply(m, items_body({{slug, "Chain"}}));
     ASSERT_EQ(wait_done(m)["result"]["count"], 1);
     expected.insert("CHAIN_JOB_" + std::to_string(i));
   }
@@ -206,18 +208,18 @@ TEST(LibrarySafety, FailedPullAfterEarlierStagingNeverSendsTheStaleCopy) {
   Manager m(desktop_env_vars(mock, desk), {}, desk.extra_path());
   serve_part(mock, "stale-a", part_doc("A", "STALE_A", "fa"));
   serve_part(mock, "stale-b", part_doc("B", "STALE_B", "fb"));
-  apply(m, {{"items", {{{"slug", "stale-a"}, {"symLib", name}}}}});
+  post_apply(m, items_body({{"stale-a", name}}));
   ASSERT_EQ(wait_done(m)["result"]["count"], 1);
   // The user edits the library on the desktop; then a pull fails.
   std::string edited = read_file(lib);
   edited.insert(edited.rfind(')'), "\t(symbol \"USER_EDIT\" (property \"Reference\" \"U\" (at 0 0 0)))\n");
   write_file(lib, edited);
   desk.fail("pull", name + ".kicad_sym");
-  apply(m, {{"items", {{{"slug", "stale-b"}, {"symLib", name}}}}});
+  post_apply(m, items_body({{"stale-b", name}}));
   const json r = wait_done(m)["result"];
   EXPECT_EQ(r["errors"], json({name + ".kicad_sym exists on the desktop but could not be pulled — skipped to avoid overwriting it"}));
   EXPECT_EQ(read_file(lib), edited);
-  EXPECT_EQ(desk.count_calls("send_file"), 1u);  // only the first job's
+  EXPECT_EQ(desk.count_calls("send_file", name + ".kicad_sym"), 1u);  // only the first job's
 }
 
 }  // namespace
