@@ -110,6 +110,10 @@ Request make_request(const httplib::Request& req, std::string body) {
 
 void install_routes(httplib::Server& server, bool guard_host) {
   server.set_pre_routing_handler([guard_host](const httplib::Request& req, httplib::Response& res) {
+    // The HTTP library would compress every text answer at its slowest brotli level on every
+    // request (about 30 s for the 3D viewer script on a loaded machine). Answers go to the local
+    // browser, so they are sent as they are. The request object is the library's own mutable one.
+    const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
     if (auto refusal = refuse(req, guard_host)) {
       send(*refusal, res);
       return httplib::Server::HandlerResponse::Handled;

@@ -72,6 +72,17 @@ TEST(Guards, NonLoopbackBindKeepsOnlyTheOriginCheck) {
             403);
 }
 
+TEST(Serving, PageAndViewerScriptGoOutUncompressed) {
+  Manager m;
+  for (const char* path : {"/", "/vendor/model-viewer.min.js"}) {
+    const HttpAnswer r = m.get(path, {{"Accept-Encoding", "gzip, deflate, br"}});
+    EXPECT_EQ(r.status, 200) << path;
+    EXPECT_EQ(r.headers.count("Content-Encoding"), 0u) << path;
+    EXPECT_GT(r.body.size(), 1000u) << path;
+  }
+  EXPECT_EQ(m.get("/vendor/model-viewer.min.js").content_type, "text/javascript; charset=utf-8");
+}
+
 TEST(Guards, OversizedPostBodyGetsTheRoutesBadBodyAnswer) {
   Manager m;
   const HttpAnswer r = m.post("/api/apply", std::string(9u << 20, ' '));
