@@ -25,7 +25,11 @@ std::optional<std::string> name_refusal(std::string_view name) {
   return std::nullopt;
 }
 
+// KiCad refuses a whole library when any quoted string in it holds a raw line feed.
+bool has_line_feed(std::string_view text) { return text.find('\n') != std::string_view::npos; }
+
 std::optional<std::string> pin_refusal(const Pin& pin) {
+  if (has_line_feed(pin.number) || has_line_feed(pin.name)) return "a pin number or name holds a line break";
   if (pin.rotation != 0 && pin.rotation != 90 && pin.rotation != 180 && pin.rotation != 270) {
     return "pin " + pin.number + " has rotation " + std::to_string(pin.rotation) +
            " (KiCad takes 0, 90, 180 or 270)";
@@ -38,6 +42,7 @@ std::optional<std::string> parameter_refusal(const Parameter& p) {
   if (p.name.find('"') != std::string::npos) return "parameter name " + p.name + " holds a double quote";
   if (p.name.find('\\') != std::string::npos) return "parameter name " + p.name + " holds a backslash";
   if (has_control(p.name)) return "parameter name " + p.name + " holds a control character";
+  if (has_line_feed(p.value)) return "parameter " + p.name + " has a value with a line break";
   return std::nullopt;
 }
 
@@ -69,6 +74,9 @@ std::optional<std::string> graphic_refusal(const Graphic& g) {
 
 std::optional<std::string> symbol_refusal(const Symbol& symbol) {
   if (auto why = name_refusal(symbol.name)) return why;
+  if (has_line_feed(symbol.designator_prefix.value_or("")) || has_line_feed(symbol.footprint.value_or(""))) {
+    return "the reference prefix or footprint name holds a line break";
+  }
   for (const auto& pin : symbol.pins) {
     if (auto why = pin_refusal(pin)) return why;
   }
