@@ -331,8 +331,8 @@ def build(out: str, small: bool) -> int:
     b = Builder(tmp, small)
     t0 = time.time()
     boards = T.BOARDS[:2] if small else T.BOARDS
-    for spec in boards:
-        b.board(*spec)
+    for board_args in boards:
+        b.board(*board_args)
     print(f"  boards: {len(boards)} ({time.time() - t0:.1f} s, {b.count} pages so far)")
     b.library_components()
     b.part_documents()
