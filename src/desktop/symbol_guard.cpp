@@ -21,6 +21,7 @@ std::optional<std::string> name_refusal(std::string_view name) {
   if (name.find('"') != std::string_view::npos) return "the symbol name holds a double quote";
   if (name.find('\\') != std::string_view::npos) return "the symbol name holds a backslash";
   if (name.find(':') != std::string_view::npos) return "the symbol name holds a colon";
+  if (name.find_first_of("<>") != std::string_view::npos) return "the symbol name holds an angle bracket";
   if (has_control(name)) return "the symbol name holds a control character";
   return std::nullopt;
 }

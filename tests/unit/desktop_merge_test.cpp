@@ -118,6 +118,7 @@ TEST(SymbolGuard, RefusesWhatKiCadCannotLoad) {
   EXPECT_EQ(with([](auto& s) { s.name = "a\"b"; }), "the symbol name holds a double quote");
   EXPECT_EQ(with([](auto& s) { s.name = "a\\b"; }), "the symbol name holds a backslash");
   EXPECT_EQ(with([](auto& s) { s.name = "lib:x"; }), "the symbol name holds a colon");
+  EXPECT_EQ(with([](auto& s) { s.name = "<A>"; }), "the symbol name holds an angle bracket");
   EXPECT_EQ(with([](auto& s) { s.name = ""; }), "the symbol name is empty");
   EXPECT_EQ(with([](auto& s) { s.name = "a\nb"; }), "the symbol name holds a control character");
   EXPECT_EQ(with([](auto& s) { s.pins[0].rotation = 45; }), "pin 1 has rotation 45 (KiCad takes 0, 90, 180 or 270)");
