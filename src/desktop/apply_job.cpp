@@ -14,9 +14,9 @@
 #include "desktop/bridge.h"
 #include "desktop/command_templates.h"
 #include "desktop/desktop_env.h"
+#include "desktop/kicad_guard.h"
 #include "desktop/library_discovery.h"
 #include "desktop/library_merge.h"
-#include "desktop/symbol_guard.h"
 #include "parts/part_loading.h"
 #include "util/text.h"
 
@@ -159,6 +159,10 @@ void footprint_library(JobState& job, const std::string& lib, const std::vector<
   for (const auto& slug : slugs) {
     auto loaded = load_part(slug);
     if (!loaded) continue;
+    if (auto why = footprint_refusal(loaded->part.footprint)) {
+      job.errors.push_back(slug + ": cannot be installed as a KiCad footprint: " + *why);
+      continue;
+    }
     const std::string path = std::string(kStagingDir) + "/" + footprint_file_name(loaded->part, slug);
     if (auto why = write_local(path, altium_codec::write_kicad_footprint(loaded->part.footprint))) {
       job.errors.push_back(slug + ": failed to stage footprint locally: " + *why);

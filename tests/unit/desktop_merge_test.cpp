@@ -1,10 +1,12 @@
-// Symbol block cutting, library merge, merge verification and the symbol guard.
+// Symbol block cutting, library merge, merge verification and the KiCad guard.
 #include <gtest/gtest.h>
 
 #include <altium_codec/symbol_writer.h>
 
+#include <limits>
+
+#include "desktop/kicad_guard.h"
 #include "desktop/library_merge.h"
-#include "desktop/symbol_guard.h"
 
 namespace vorn {
 namespace {
@@ -120,13 +122,41 @@ TEST(SymbolGuard, RefusesWhatKiCadCannotLoad) {
   EXPECT_EQ(with([](auto& s) { s.name = "lib:x"; }), "the symbol name holds a colon");
   EXPECT_EQ(with([](auto& s) { s.name = "<A>"; }), "the symbol name holds an angle bracket");
   EXPECT_EQ(with([](auto& s) { s.name = ""; }), "the symbol name is empty");
+  EXPECT_EQ(with([](auto& s) { s.name = std::string(201, 'A'); }), "the symbol name is longer than 200 bytes");
+  EXPECT_EQ(with([](auto& s) { s.name = std::string(200, 'A'); }), "");
+  EXPECT_EQ(with([](auto& s) { s.name = "A\xff"; }), "the symbol holds text that is not valid UTF-8");
+  EXPECT_EQ(with([](auto& s) { s.parameters[0].value = "\xc3"; }), "the symbol holds text that is not valid UTF-8");
   EXPECT_EQ(with([](auto& s) { s.name = "a\nb"; }), "the symbol name holds a control character");
   EXPECT_EQ(with([](auto& s) { s.pins[0].rotation = 45; }), "pin 1 has rotation 45 (KiCad takes 0, 90, 180 or 270)");
   EXPECT_EQ(with([](auto& s) { s.parameters[0].name = ""; }), "a parameter has an empty name");
   EXPECT_EQ(with([](auto& s) { s.parameters[0].name = "M\"P"; }), "parameter name M\"P holds a double quote");
   EXPECT_EQ(with([](auto& s) { s.graphics = {altium_codec::GraphicPolyline{}}; }), "a polyline has no points");
-  EXPECT_EQ(with([](auto& s) { s.graphics = {altium_codec::GraphicCircle{0, 0, 1e400, 0}}; }),
+  EXPECT_EQ(with([](auto& s) { s.graphics = {altium_codec::GraphicCircle{0, 0, std::numeric_limits<double>::infinity(), 0}}; }),
             "a circle holds a number that is not finite");
+}
+
+TEST(FootprintGuard, RefusesWhatKiCadCannotLoadOrHangsOn) {
+  altium_codec::Footprint ok;
+  ok.name = "SOT-23 \"x\" <µ>";
+  ok.pads = {{"1\"", 0, 0, 1, 1, 0, -360, "rect", std::nullopt}, {"2", 1, 0, 1, 1, 0.5, 360, "circle", true}};
+  ok.graphics = {altium_codec::FpArc{{}, 0, 0, 1, 0, 720, 0.1}};
+  EXPECT_EQ(footprint_refusal(ok), std::nullopt);
+
+  auto with = [&](auto change) {
+    altium_codec::Footprint f = ok;
+    change(f);
+    return footprint_refusal(f).value_or("");
+  };
+  EXPECT_EQ(with([](auto& f) { f.name = "a\nb"; }), "the footprint name holds a line break");
+  EXPECT_EQ(with([](auto& f) { f.name = "a\xff"; }), "the footprint name is not valid UTF-8");
+  EXPECT_EQ(with([](auto& f) { f.pads[1].number = "2\n"; }), "a pad number holds a line break");
+  EXPECT_EQ(with([](auto& f) { f.pads[1].number = "\xe2\x82"; }), "a pad number is not valid UTF-8");
+  EXPECT_EQ(with([](auto& f) { f.pads[1].rotation = 1e15; }), "pad 2 has rotation 1e+15 (KiCad takes -360 to 360)");
+  EXPECT_EQ(with([](auto& f) { f.pads[1].rotation = -450; }), "pad 2 has rotation -450 (KiCad takes -360 to 360)");
+  EXPECT_EQ(with([](auto& f) { f.pads[1].w_mm = std::numeric_limits<double>::quiet_NaN(); }),
+            "pad 2 holds a number that is not finite");
+  EXPECT_EQ(with([](auto& f) { f.graphics = {altium_codec::FpLine{{}, 0, 0, std::numeric_limits<double>::infinity(), 0, 0.1}}; }),
+            "a footprint shape holds a number that is not finite");
 }
 
 TEST(SymbolGuard, AcceptedSymbolsMergeAndVerify) {
