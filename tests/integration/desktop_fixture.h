@@ -163,18 +163,27 @@ inline json post_apply(const Manager& m, const json& body) {
   return json::parse(m.post("/api/apply", body.dump()).body, nullptr, false);
 }
 
-// kicad-cli loads the library (exports one symbol, or all when none is named).
-inline bool kicad_loads(const fs::path& lib, const std::string& symbol = "") {
+// Runs a kicad-cli export into a fresh folder; true when it succeeds and writes an SVG. A time
+// limit turns a KiCad hang on a bad library into a failure.
+inline bool kicad_exports_svg(const std::string& command, const fs::path& input, const std::string& options = "") {
   TempDir out;
-  std::string cmd = "kicad-cli sym export svg -o '" + out.path().string() + "' ";
-  if (!symbol.empty()) cmd += "-s '" + symbol + "' ";
-  cmd += "'" + lib.string() + "' >/dev/null 2>&1";
-  const int rc = std::system(cmd.c_str());
-  if (rc != 0) return false;
+  const std::string cmd = "timeout 300 kicad-cli " + command + " -o '" + out.path().string() + "' " + options + " '" +
+                          input.string() + "' >/dev/null 2>&1";
+  if (std::system(cmd.c_str()) != 0) return false;
   for (const auto& e : fs::directory_iterator(out.path())) {
     if (e.path().extension() == ".svg") return true;
   }
   return false;
+}
+
+// kicad-cli loads the symbol library (exports one symbol, or all when none is named).
+inline bool kicad_loads(const fs::path& lib, const std::string& symbol = "") {
+  return kicad_exports_svg("sym export svg", lib, symbol.empty() ? "" : "-s '" + symbol + "'");
+}
+
+// kicad-cli loads the footprint library (a .pretty folder) and exports every footprint.
+inline bool kicad_footprints_load(const fs::path& pretty) {
+  return kicad_exports_svg("fp export svg", pretty);
 }
 
 }  // namespace vorn::test

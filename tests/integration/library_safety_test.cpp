@@ -1,8 +1,9 @@
 // Libraries written by the apply job must always load in KiCad: seeded random part documents
-// full of quotes, backslashes, parentheses, colons, unicode, odd pin angles and empty shapes go
-// through the real job into copies of official libraries, and kicad-cli loads every library
-// after every batch; long chains of merges into one library; the verification guard; a pull
-// that fails after an earlier job staged the same library.
+// full of quotes, backslashes, parentheses, colons, angle brackets, unicode, line breaks, odd pin
+// and pad angles and empty shapes go through the real job into copies of official symbol
+// libraries and a footprint library, and kicad-cli loads every library after every batch; long
+// chains of merges into one library; a pull that fails after an earlier job staged the same
+// library.
 #include <altium_codec/sexpr.h>
 #include <altium_codec/symbol_writer.h>
 
@@ -10,7 +11,7 @@
 #include <set>
 
 #include "desktop/library_merge.h"
-#include "desktop/symbol_guard.h"
+#include "desktop/kicad_guard.h"
 #include "desktop_fixture.h"
 
 namespace vorn::test {
@@ -72,7 +73,17 @@ class PartGenerator {
             {"mpn", text(2)},
             {"value", text(2)},
             {"symbol", symbol},
-            {"footprint", {{"name", text(2) + unique}, {"pads", json::array()}}}};
+            {"footprint", {{"name", text(2) + unique}, {"pads", pads()}}}};
+  }
+
+  json pads() {
+    json pads = json::array();
+    for (int i = 0, n = pick(0, 3); i < n; ++i) {
+      const double rotation = chance(10) ? (chance(2) ? 1e15 : 450) : 90.0 * pick(-4, 4);
+      pads.push_back({{"number", text(2) + std::to_string(i)}, {"x_mm", pick(-5, 5)}, {"y_mm", 0}, {"w_mm", 1},
+                      {"h_mm", 1}, {"rotation", rotation}, {"drill_mm", chance(3) ? 0.5 : 0}});
+    }
+    return pads;
   }
 
   int pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng_); }
@@ -99,16 +110,16 @@ TEST(LibrarySafety, LongGeneratedPartsThroughTheApplyJobAlwaysLoadInKiCad) {
   desk.write_tables(rows, table_row("GenFp", (libs / "GenFp.pretty").string()));
   Manager m(desktop_env_vars(mock, desk), {}, desk.extra_path());
   PartGenerator gen(20261207);
-  int refused = 0, added = 0, libraries_loaded = 0;
+  int symbols_refused = 0, footprints_refused = 0, added = 0, libraries_loaded = 0;
   for (int b = 0; b < kBatches; ++b) {
     json items = json::array();
-    std::map<std::string, bool> slugs;
+    std::set<std::string> slugs;
     for (int i = 0; i < kPerBatch; ++i) {
       const std::string slug = "gen-" + std::to_string(b) + "-" + std::to_string(i);
       serve_part(mock, slug, gen.document("_" + std::to_string(b) + "_" + std::to_string(i)));
       const std::string lib = i % 5 == 4 ? "GenNew" : "Gen" + kBaseLibraries[i % 4];
       items.push_back({{"slug", slug}, {"symLib", lib}, {"fpLib", "GenFp"}});
-      slugs[slug] = false;
+      slugs.insert(slug);
     }
     json body = json::object();
     body["items"] = items;
@@ -120,9 +131,11 @@ TEST(LibrarySafety, LongGeneratedPartsThroughTheApplyJobAlwaysLoadInKiCad) {
       EXPECT_EQ(text.find("merge"), std::string::npos) << text;  // no library was ever refused whole
       const std::string slug = text.substr(0, text.find(": "));
       ASSERT_TRUE(slugs.count(slug)) << text;
-      EXPECT_NE(text.find(": cannot be installed as a KiCad symbol: "), std::string::npos) << text;
-      slugs[slug] = true;
-      ++refused;
+      const bool symbol = text.find(": cannot be installed as a KiCad symbol: ") != std::string::npos;
+      const bool footprint = text.find(": cannot be installed as a KiCad footprint: ") != std::string::npos;
+      EXPECT_TRUE(symbol || footprint) << text;
+      symbols_refused += symbol;
+      footprints_refused += footprint;
     }
     added += r["count"].get<int>();
     for (const auto& name : kBaseLibraries) {
@@ -130,12 +143,16 @@ TEST(LibrarySafety, LongGeneratedPartsThroughTheApplyJobAlwaysLoadInKiCad) {
       ++libraries_loaded;
     }
     EXPECT_TRUE(kicad_loads(desk.home() / "Documents/KiCad/Symbols/GenNew.kicad_sym")) << "batch " << b;
-    ++libraries_loaded;
+    EXPECT_TRUE(kicad_footprints_load(libs / "GenFp.pretty")) << "batch " << b;
+    libraries_loaded += 2;
   }
-  EXPECT_GT(refused, 100);
+  EXPECT_GT(symbols_refused, 100);
+  EXPECT_GT(footprints_refused, 50);
   EXPECT_GT(added, 200);
-  std::cout << "[ figures  ] documents " << kBatches * kPerBatch << ", added " << added << ", refused " << refused
-            << ", library loads verified " << libraries_loaded << "\n";
+  const auto footprints = std::distance(fs::directory_iterator(libs / "GenFp.pretty"), fs::directory_iterator());
+  std::cout << "[ figures  ] documents " << kBatches * kPerBatch << ", symbols added " << added << ", refused "
+            << symbols_refused << "; footprint files " << footprints << ", footprints refused " << footprints_refused
+            << "; library loads verified " << libraries_loaded << "\n";
 }
 
 // A symbol full of awkward text that the symbol guard lets through, as the apply job would.
