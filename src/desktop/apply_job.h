@@ -7,8 +7,8 @@
 // Per symbol library: load each part, refuse symbols KiCad could not load (kicad_guard.h),
 // pull the desktop file, decide by the existence test when the pull brought nothing, merge
 // (library_merge.h), shrink guard, verification, stage, send. Per footprint library: create
-// the .pretty folder, stage each footprint KiCad can load, send them in one call. No failure stops the job;
-// each becomes one text in the result's "errors".
+// the .pretty folder, stage each footprint KiCad can load, send them in one call. No failure
+// stops the job; each becomes one text in the result's "errors".
 // Thread-safe: ApplyProgress owns its mutex; the worker is the only writer while a job runs.
 #pragma once
 
