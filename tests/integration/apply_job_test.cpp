@@ -164,7 +164,9 @@ TEST(ApplyJob, HostileItemsRunNothingButTheIntendedCommands) {
   const fs::path marker = s.desk.home() / "PWNED";
   const std::string t = "touch '" + marker.string() + "'";
   json items = json::array();
-  for (const std::string& p : std::vector<std::string>{"'; " + t + "; '", "$(" + t + ")", "`" + t + "`", "<(" + t + ")", "a;" + t, "a\n" + t}) {
+  const std::vector<std::string> injections = {"'; " + t + "; '", "$(" + t + ")", "`" + t + "`", "<(" + t + ")",
+                                              "a;" + t, "a\n" + t};
+  for (const std::string& p : injections) {
     json bad_slug = json::object();
     bad_slug["slug"] = p;
     json bad_lib = json::object();

@@ -167,8 +167,8 @@ inline json post_apply(const Manager& m, const json& body) {
 // limit turns a KiCad hang on a bad library into a failure.
 inline bool kicad_exports_svg(const std::string& command, const fs::path& input, const std::string& options = "") {
   TempDir out;
-  const std::string cmd = "timeout 300 kicad-cli " + command + " -o '" + out.path().string() + "' " + options + " '" +
-                          input.string() + "' >/dev/null 2>&1";
+  const std::string cmd = "timeout 300 kicad-cli " + command + " -o '" + out.path().string() + "' " + options +
+                          " '" + input.string() + "' >/dev/null 2>&1";
   if (std::system(cmd.c_str()) != 0) return false;
   for (const auto& e : fs::directory_iterator(out.path())) {
     if (e.path().extension() == ".svg") return true;

@@ -104,6 +104,15 @@ TEST(LibraryMerge, VerificationRefusesCraftedBadMerges) {
   EXPECT_TRUE(verify_merge(broken_base));
 }
 
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// The guard's answer for `record` after `change`, or "" when it lets the record through.
+template <class Record, class Guard, class Change>
+std::string refusal_after(Record record, Guard guard, Change change) {
+  change(record);
+  return guard(record).value_or("");
+}
+
 TEST(SymbolGuard, RefusesWhatKiCadCannotLoad) {
   altium_codec::Symbol ok;
   ok.name = "LM358 (dual) é";
@@ -112,11 +121,7 @@ TEST(SymbolGuard, RefusesWhatKiCadCannotLoad) {
   ok.graphics = {altium_codec::GraphicPolyline{{{0, 0}, {1, 1}}, 1}};
   EXPECT_EQ(symbol_refusal(ok), std::nullopt);
 
-  auto with = [&](auto change) {
-    altium_codec::Symbol s = ok;
-    change(s);
-    return symbol_refusal(s).value_or("");
-  };
+  auto with = [&](auto change) { return refusal_after(ok, symbol_refusal, change); };
   EXPECT_EQ(with([](auto& s) { s.name = "a\"b"; }), "the symbol name holds a double quote");
   EXPECT_EQ(with([](auto& s) { s.name = "a\\b"; }), "the symbol name holds a backslash");
   EXPECT_EQ(with([](auto& s) { s.name = "lib:x"; }), "the symbol name holds a colon");
@@ -131,7 +136,7 @@ TEST(SymbolGuard, RefusesWhatKiCadCannotLoad) {
   EXPECT_EQ(with([](auto& s) { s.parameters[0].name = ""; }), "a parameter has an empty name");
   EXPECT_EQ(with([](auto& s) { s.parameters[0].name = "M\"P"; }), "parameter name M\"P holds a double quote");
   EXPECT_EQ(with([](auto& s) { s.graphics = {altium_codec::GraphicPolyline{}}; }), "a polyline has no points");
-  EXPECT_EQ(with([](auto& s) { s.graphics = {altium_codec::GraphicCircle{0, 0, std::numeric_limits<double>::infinity(), 0}}; }),
+  EXPECT_EQ(with([](auto& s) { s.graphics = {altium_codec::GraphicCircle{0, 0, kInfinity, 0}}; }),
             "a circle holds a number that is not finite");
 }
 
@@ -142,11 +147,7 @@ TEST(FootprintGuard, RefusesWhatKiCadCannotLoadOrHangsOn) {
   ok.graphics = {altium_codec::FpArc{{}, 0, 0, 1, 0, 720, 0.1}};
   EXPECT_EQ(footprint_refusal(ok), std::nullopt);
 
-  auto with = [&](auto change) {
-    altium_codec::Footprint f = ok;
-    change(f);
-    return footprint_refusal(f).value_or("");
-  };
+  auto with = [&](auto change) { return refusal_after(ok, footprint_refusal, change); };
   EXPECT_EQ(with([](auto& f) { f.name = "a\nb"; }), "the footprint name holds a line break");
   EXPECT_EQ(with([](auto& f) { f.name = "a\xff"; }), "the footprint name is not valid UTF-8");
   EXPECT_EQ(with([](auto& f) { f.pads[1].number = "2\n"; }), "a pad number holds a line break");
@@ -155,7 +156,7 @@ TEST(FootprintGuard, RefusesWhatKiCadCannotLoadOrHangsOn) {
   EXPECT_EQ(with([](auto& f) { f.pads[1].rotation = -450; }), "pad 2 has rotation -450 (KiCad takes -360 to 360)");
   EXPECT_EQ(with([](auto& f) { f.pads[1].w_mm = std::numeric_limits<double>::quiet_NaN(); }),
             "pad 2 holds a number that is not finite");
-  EXPECT_EQ(with([](auto& f) { f.graphics = {altium_codec::FpLine{{}, 0, 0, std::numeric_limits<double>::infinity(), 0, 0.1}}; }),
+  EXPECT_EQ(with([](auto& f) { f.graphics = {altium_codec::FpLine{{}, 0, 0, kInfinity, 0, 0.1}}; }),
             "a footprint shape holds a number that is not finite");
 }
 
