@@ -243,6 +243,8 @@ describe('real manager', { skip }, () => {
     const q = `?v=1.0.0&h=${old.hash}`;
     const answered = [];
     page.on('response', r => { if (r.url().includes(q)) answered.push([r.url().slice(base.length), r.status()]); });
+    const kinds = [`board-glb/${BOARD}`, `board-view/${BOARD}/sch`, `board-view/${BOARD}/pcb`];
+    const arrived = kinds.map(kind => page.waitForResponse(r => r.url() === base + kind + q, { timeout: 90000 }));
     await pill.selectOption('1.0.0');
     await page.locator(`#box3d model-viewer[src$="${q}"]`).waitFor();
     assert.equal(await page.locator('#boxSch iframe').getAttribute('src'), `board-view/${BOARD}/sch${q}`);
@@ -252,7 +254,8 @@ describe('real manager', { skip }, () => {
     await page.frameLocator('#boxSch iframe').locator('svg').first().waitFor({ timeout: 60000 });
     await page.waitForFunction(() => document.querySelector('#box3d model-viewer')?.loaded === true, null, { timeout: 90000 });
     // The past version's assets came from the server, every one of them found.
-    for (const kind of [`board-glb/${BOARD}`, `board-view/${BOARD}/sch`, `board-view/${BOARD}/pcb`]) {
+    await Promise.all(arrived);
+    for (const kind of kinds) {
       assert.deepEqual(answered.filter(a => a[0] === kind + q), [[kind + q, 200]], kind);
     }
     await page.screenshot({ path: path.join(shots, 'board-past-version.png') });
