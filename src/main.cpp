@@ -6,6 +6,7 @@
 #include "boards/render_mode.h"
 #include "cli.h"
 #include "platform/config.h"
+#include "platform/platform_api.h"
 #include "server/server.h"
 #include "util/text.h"
 
@@ -14,7 +15,7 @@ namespace {
 int render_mode(const vorn::CommandLine& line) {
   if (!line.render_slug || line.render_slug->empty()) return 1;
   std::cerr << "\nrendering " << *line.render_slug << " \u2026\n" << std::flush;
-  return vorn::run_render_board(*line.render_slug) ? 0 : 1;
+  return vorn::run_render_board(vorn::page_slug(*line.render_slug)) ? 0 : 1;
 }
 
 std::string bind_host() {

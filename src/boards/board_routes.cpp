@@ -74,33 +74,38 @@ Json page_media(const std::string& slug) {
 
 }  // namespace
 
-Response handle_board(const Request&, std::string_view slug) {
-  return json_response(Json{{"status", "ok"},
-                            {"board", std::string(slug)},
-                            {"deps", slug_objects(board_component_list(slug))},
-                            {"log", commit_log(slug)},
-                            {"hints", Json::array({"board \u2192 component library \u2192 components (the library's dependencies)"})}});
+Response handle_board(const Request&, std::string_view received) {
+  const std::string slug = page_slug(received);
+  return json_response(Json{
+      {"status", "ok"},
+      {"board", slug},
+      {"deps", slug_objects(board_component_list(slug))},
+      {"log", commit_log(slug)},
+      {"hints",
+       Json::array(
+           {"board \u2192 component library \u2192 components (the library's dependencies)"})}});
 }
 
-Response handle_project(const Request&, std::string_view slug) {
+Response handle_project(const Request&, std::string_view received) {
+  const std::string slug = page_slug(received);
   return json_response(Json{{"status", "ok"},
-                            {"project", std::string(slug)},
+                            {"project", slug},
                             {"boards", slug_objects(page_dependencies(slug))},
                             {"log", commit_log(slug)}});
 }
 
-Response handle_board_activity(const Request&, std::string_view slug) {
-  return json_response(board_activity(slug));
+Response handle_board_activity(const Request&, std::string_view received) {
+  return json_response(board_activity(page_slug(received)));
 }
 
-Response handle_board_upaxis(const Request& request, std::string_view slug) {
-  auto bytes = render_glb_bytes(slug, version_token(request.query()));
+Response handle_board_upaxis(const Request& request, std::string_view received) {
+  auto bytes = render_glb_bytes(page_slug(received), version_token(request.query()));
   auto axis = bytes ? glb_up_axis(*bytes) : std::nullopt;
   return json_response(Json{{"up_axis", axis ? Json(*axis) : Json()}});
 }
 
-Response handle_board_media(const Request&, std::string_view slug_view) {
-  const std::string slug(slug_view);
+Response handle_board_media(const Request&, std::string_view received) {
+  const std::string slug = page_slug(received);
   if (auto stored = stored_media(slug)) return json_response(*stored);
   if (auto cached = LiveRenders::instance().find(slug)) return json_response(live_media(*cached));
   return json_response(page_media(slug));

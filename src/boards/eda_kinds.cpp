@@ -75,8 +75,8 @@ EdaKinds eda_kinds(std::string_view slug) {
   return kinds;
 }
 
-Response handle_board_eda(const Request&, std::string_view slug) {
-  return json_response(Json{{"eda", eda_kinds(slug)}});
+Response handle_board_eda(const Request&, std::string_view received) {
+  return json_response(Json{{"eda", eda_kinds(page_slug(received))}});
 }
 
 }  // namespace vorn

@@ -57,7 +57,7 @@ struct SvgRequest {
 SvgRequest parse_svg_request(std::string_view rest) {
   const std::vector<std::string> parts = split_n(rest, 3);
   SvgRequest r;
-  r.slug = parts[0];
+  r.slug = page_slug(parts[0]);
   r.kind = parts.size() > 1 ? parts[1] : "";
   if (r.kind == "pcb") r.stored_name = "pcb.svg";
   if (r.kind == "sch" && parts.size() > 2 && !parts[2].empty() &&
@@ -139,19 +139,21 @@ std::string query_piece(std::string_view query, std::string_view key) {
 
 }  // namespace
 
-Response handle_board_glb(const Request& request, std::string_view slug) {
+Response handle_board_glb(const Request& request, std::string_view received) {
+  const std::string slug = page_slug(received);
   if (auto token = version_token(request.query())) {
     if (auto bytes = fetch_page_file(slug, "render/" + *token + "/board.glb")) return binary_response(*bytes, kGlbType);
   }
   if (auto bytes = board_model(slug)) return binary_response(*bytes, kGlbType);
-  if (auto cached = LiveRenders::instance().find(std::string(slug)); cached && cached->glb) {
+  if (auto cached = LiveRenders::instance().find(slug); cached && cached->glb) {
     return binary_response(*cached->glb, kGlbType);
   }
   if (auto bytes = fetch_page_file(slug, "render/board.glb")) return binary_response(*bytes, kGlbType);
   return text_response(404, "not rendered");
 }
 
-Response handle_glb(const Request&, std::string_view slug) {
+Response handle_glb(const Request&, std::string_view received) {
+  const std::string slug = page_slug(received);
   for (const std::string& p : list_page_files(slug)) {
     if (!ends_with(p, ".glb")) continue;
     if (auto bytes = fetch_page_file(slug, p)) return binary_response(*bytes, kGlbType);
@@ -173,7 +175,7 @@ Response handle_board_svg(const Request& request, std::string_view rest) {
 
 Response handle_board_view(const Request& request, std::string_view rest) {
   const std::vector<std::string> parts = split_n(rest, 2);
-  const std::string& slug = parts[0];
+  const std::string slug = page_slug(parts[0]);
   std::string kind = parts.size() > 1 ? parts[1] : "";
   std::string viewer;
   if (kind == "pcb") {
@@ -212,8 +214,8 @@ Response handle_board_view_enrich(const Request& request, std::string_view) {
   return json_response(std::move(result));
 }
 
-Response handle_board_hero(const Request&, std::string_view slug) {
-  auto body = fetch_page_resource(slug, "hero");
+Response handle_board_hero(const Request&, std::string_view received) {
+  auto body = fetch_page_resource(page_slug(received), "hero");
   if (!body) return text_response(404, "no hero");
   const Json hero = Json::parse(*body, nullptr, false);
   if (!hero.is_object()) return text_response(404, "no hero");

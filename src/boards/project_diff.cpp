@@ -2,8 +2,9 @@
 // project-only delivery with the symbols the board's schematics place, and lists which
 // components are added or kept and which library symbols are flagged for deletion. Changes
 // nothing; runs on the request's thread.
-#include "boards/board_data.h"
 #include "boards/project_diff.h"
+
+#include "boards/board_data.h"
 #include "boards/work_files.h"
 #include "desktop/bridge.h"
 #include "desktop/command_templates.h"
@@ -122,7 +123,8 @@ Json project_diff(const std::string& board, const std::string& dest) {
 }  // namespace boards
 
 Response handle_project_diff(const Request& request, std::string_view) {
-  return json_response(boards::project_diff(query_param(request.url, "board"), query_param(request.url, "dest")));
+  return json_response(boards::project_diff(page_slug(query_param(request.url, "board")),
+                                            query_param(request.url, "dest")));
 }
 
 }  // namespace vorn

@@ -1,6 +1,8 @@
 // Apply request checks, in order, with their messages.
 #include "desktop/apply_request.h"
 
+#include "platform/platform_api.h"
+
 namespace vorn {
 namespace {
 
@@ -52,7 +54,7 @@ std::expected<Json, RequestError> parse_apply_body(std::string_view body) {
 std::expected<ApplyRequest, RequestError> check_apply_fields(const Json& body) {
   ApplyRequest req;
   if (const auto b = body.find("board"); b != body.end() && b->is_string()) {
-    const std::string board = b->get<std::string>();
+    const std::string board = page_slug(b->get<std::string>());
     if (!is_accepted_slug(board)) {
       return std::unexpected(RequestError{"invalid board slug: " + board, std::nullopt});
     }
@@ -64,7 +66,8 @@ std::expected<ApplyRequest, RequestError> check_apply_fields(const Json& body) {
       if (!entry.is_object()) continue;
       const auto s = entry.find("slug");
       if (s == entry.end() || !s->is_string() || s->get_ref<const std::string&>().empty()) continue;
-      ApplyItem item{s->get<std::string>(), string_member(entry, "symLib", kDefaultLibrary),
+      ApplyItem item{page_slug(s->get<std::string>()),
+                     string_member(entry, "symLib", kDefaultLibrary),
                      string_member(entry, "fpLib", kDefaultLibrary)};
       if (!is_accepted_slug(item.slug) || !is_accepted_library_name(item.sym_lib) ||
           !is_accepted_library_name(item.fp_lib)) {

@@ -7,6 +7,7 @@
 #include "desktop/desktop_env.h"
 #include "desktop/library_discovery.h"
 #include "parts/part_loading.h"
+#include "platform/platform_api.h"
 #include "server/handlers.h"
 #include "util/text.h"
 
@@ -104,9 +105,9 @@ std::string footprint_library_for(const LibraryListings& l, std::string_view slu
 
 std::vector<std::string> accepted_slugs(std::string_view parameter) {
   std::vector<std::string> out;
-  for (auto& piece : split(parameter, ",")) {
+  for (const auto& piece : split(parameter, ",")) {
     // Only slugs the apply job would accept reach a command line.
-    if (is_accepted_slug(piece)) out.push_back(std::move(piece));
+    if (std::string slug = page_slug(piece); is_accepted_slug(slug)) out.push_back(std::move(slug));
   }
   return out;
 }

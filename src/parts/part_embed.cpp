@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "parts/part_loading.h"
+#include "platform/platform_api.h"
 #include "proc/runner.h"
 #include "server/handlers.h"
 #include "util/text.h"
@@ -151,7 +152,7 @@ Response handle_part_embed(const Request&, std::string_view rest) {
   // The kind is the last path segment; everything before it is the slug.
   const size_t cut = rest.rfind('/');
   if (cut == std::string_view::npos) return html_response(std::string(kEmbedFallbackPage));
-  return html_response(part_embed_page(rest.substr(0, cut), rest.substr(cut + 1)));
+  return html_response(part_embed_page(page_slug(rest.substr(0, cut)), rest.substr(cut + 1)));
 }
 
 }  // namespace vorn

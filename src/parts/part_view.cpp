@@ -86,6 +86,8 @@ Json part_view(std::string_view slug) {
               {"pads", part.footprint.pads.size()}};
 }
 
-Response handle_part(const Request&, std::string_view slug) { return json_response(part_view(slug)); }
+Response handle_part(const Request&, std::string_view received) {
+  return json_response(part_view(page_slug(received)));
+}
 
 }  // namespace vorn

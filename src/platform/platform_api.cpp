@@ -73,6 +73,22 @@ bool is_safe_url_path(std::string_view text) {
   return true;
 }
 
+std::string page_slug(std::string_view received) {
+  std::string decoded;
+  decoded.reserve(received.size());
+  for (size_t i = 0; i < received.size(); ++i) {
+    const std::string_view escape = received.substr(i, 3);
+    if (escape == "%2F" || escape == "%2f") {
+      decoded += '/';
+      i += 2;
+    } else {
+      decoded += received[i];
+    }
+  }
+  if (!is_safe_url_path(decoded)) return std::string(received);
+  return decoded;
+}
+
 std::optional<std::string> api_key() {
   static std::mutex mutex;
   static bool computed = false;

@@ -22,6 +22,15 @@ struct Identity {
 // True when `text` can be placed into a platform URL path unchanged.
 bool is_safe_url_path(std::string_view text);
 
+// The page a received slug names. The page sends slugs URI-encoded, so an owner/name slug
+// arrives as "owner%2Fname": every "%2F" (either case of the hex digits) stands for "/". The
+// decoded text is the slug when it is safe to place into a platform path; otherwise the received
+// text comes back unchanged, and since it then holds a "%" or an unsafe segment, every platform
+// read and every folder name made from it refuses it. Every route, the apply request and the
+// render mode take their slugs through here, so both spellings name one page, one work folder,
+// one library and one cache entry.
+std::string page_slug(std::string_view received);
+
 // Body of an http(s) GET, or nothing (curl missing, HTTP status >= 400, time-out, empty body,
 // a scheme other than http/https).
 std::optional<std::string> fetch_url(const std::string& url);

@@ -135,7 +135,8 @@ TEST(Delivery, ProjectOnlyBuildsTheProjectLibraryAndPrunesFootprints) {
   std::string smaller = kBoard;
   smaller.replace(smaller.find("  (footprint \"Other:Z\""), smaller.find(")\n)\n") - smaller.find("  (footprint \"Other:Z\"") + 2, "");
   serve_file(mock, "org/demo", "hw/P.kicad_pcb", smaller);
-  result = deliver(m, {{"board", "org/demo"}, {"dest", folder.string()}, {"project", true}});
+  // The board slug as the page sends it (URI-encoded) names the same library and staging folder.
+  result = deliver(m, {{"board", "org%2Fdemo"}, {"dest", folder.string()}, {"project", true}});
   EXPECT_TRUE(fs::exists(pretty / "A.kicad_mod"));
   EXPECT_TRUE(fs::exists(pretty / "B.kicad_mod"));
   EXPECT_FALSE(fs::exists(pretty / "Z.kicad_mod"));
