@@ -7,6 +7,7 @@
 #include "cli.h"
 #include "platform/config.h"
 #include "platform/platform_api.h"
+#include "server/request_guards.h"
 #include "server/server.h"
 #include "util/text.h"
 
@@ -39,14 +40,11 @@ int main(int argc, char** argv) {
   if (line.render_mode) return render_mode(line);
 
   const std::string host = bind_host();
-  auto address = vorn::resolve_and_bind(host, line.port);
-  if (!address) {
-    std::cerr << "ERROR: " << address.error() << "\n";
+  auto listener = vorn::resolve_and_bind(host, line.port);
+  if (!listener) {
+    std::cerr << "ERROR: " << listener.error() << "\n";
     return 1;
   }
-  if (!vorn::serve(*address, vorn::is_loopback_host(host), startup_text(line.port))) {
-    std::cerr << "ERROR: bind " << host << ":" << line.port << ": " << "address unavailable\n";
-    return 1;
-  }
+  vorn::serve(*listener, vorn::is_loopback_host(host), startup_text(line.port));
   return 0;
 }

@@ -1,9 +1,10 @@
 // cpp-httplib wiring: a thread-per-connection task queue, the request guards, and dispatch.
 #include "server/server.h"
 
-#include <arpa/inet.h>
 #include <httplib.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +15,8 @@
 #include <mutex>
 #include <thread>
 
+#include "server/listening_server.h"
+#include "server/request_guards.h"
 #include "server/route_table.h"
 #include "util/text.h"
 
@@ -65,40 +68,29 @@ class ThreadPerConnectionQueue : public httplib::TaskQueue {
   std::deque<std::function<void()>> waiting_;
 };
 
-// The host part of a Host or Origin authority ("localhost:8785" -> "localhost").
-std::string authority_host(std::string_view authority) {
-  if (!authority.empty() && authority.front() == '[') {
-    const size_t close = authority.find(']');
-    return to_lower(authority.substr(0, close == std::string_view::npos ? authority.size() : close + 1));
-  }
-  return to_lower(authority.substr(0, authority.find(':')));
-}
-
-std::string origin_authority(std::string_view origin) {
-  const size_t scheme = origin.find("://");
-  if (scheme == std::string_view::npos) return "";
-  std::string_view rest = origin.substr(scheme + 3);
-  return to_lower(rest.substr(0, rest.find('/')));
-}
-
 void send(const Response& response, httplib::Response& out) {
   out.status = response.status;
   for (const auto& [name, value] : response.headers) out.set_header(name, value);
   out.set_content(response.body, response.content_type);
 }
 
-// Host check against DNS rebinding (loopback binds only) and Origin check on POST.
+std::optional<std::string_view> header(const httplib::Request& req, const char* name) {
+  const auto it = req.headers.find(name);
+  if (it == req.headers.end()) return std::nullopt;
+  return std::string_view(it->second);
+}
+
 std::optional<Response> refuse(const httplib::Request& req, bool guard_host) {
-  const std::string host = req.get_header_value("Host");
-  if (guard_host && !host.empty() && !is_loopback_host(authority_host(host))) {
-    return text_response(403, "forbidden: this server only answers requests addressed to localhost");
-  }
-  if (req.method == "POST" && req.has_header("Origin") &&
-      origin_authority(req.get_header_value("Origin")) != to_lower(host)) {
-    Response r = json_response(Json{{"status", "error"}, {"error", "cross-origin request refused"}});
-    r.status = 403;
-    return r;
-  }
+  const std::string_view target = req.target;
+  const GuardedRequest guarded{req.method,
+                               target.substr(0, target.find('?')),
+                               header(req, "Host"),
+                               header(req, "Origin"),
+                               header(req, "Sec-Fetch-Site"),
+                               header(req, "Sec-Fetch-Mode"),
+                               header(req, "Sec-Fetch-Dest")};
+  if (auto reason = refusal_reason(guarded, guard_host))
+    return text_response(403, std::move(*reason));
   return std::nullopt;
 }
 
@@ -149,16 +141,7 @@ void install_routes(httplib::Server& server, bool guard_host) {
 
 }  // namespace
 
-bool is_loopback_host(std::string_view host) {
-  std::string h = to_lower(host);
-  if (h.size() >= 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
-  if (h == "localhost" || h == "::1") return true;
-  in_addr v4{};
-  if (inet_pton(AF_INET, h.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  return false;
-}
-
-std::expected<ListenAddress, std::string> resolve_and_bind(const std::string& host, uint16_t port) {
+std::expected<ListenSocket, std::string> resolve_and_bind(const std::string& host, uint16_t port) {
   const std::string prefix = "bind " + host + ":" + std::to_string(port) + ": ";
   std::string name = host;
   if (!name.empty() && name.front() == '[') {
@@ -178,46 +161,39 @@ std::expected<ListenAddress, std::string> resolve_and_bind(const std::string& ho
     return std::unexpected(prefix + "could not resolve to any addresses");
   }
   std::string cause = "could not resolve to any addresses";
-  std::optional<ListenAddress> bound;
-  for (addrinfo* ai = list; ai && !bound; ai = ai->ai_next) {
+  int bound = -1;
+  for (addrinfo* ai = list; ai && bound < 0; ai = ai->ai_next) {
     const int fd = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
     if (fd < 0) {
       cause = std::strerror(errno);
       continue;
     }
+    // Address reuse: connections of an earlier run still in TIME_WAIT must not block this bind.
+    // No delay: headers and body go out in separate writes, and Nagle's algorithm with delayed
+    // ACKs would hold each keep-alive answer back by tens of milliseconds (accepted sockets
+    // inherit the option).
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && listen(fd, 128) == 0) {
-      char text[INET6_ADDRSTRLEN] = {};
-      const void* raw = ai->ai_family == AF_INET6
-                            ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(ai->ai_addr)->sin6_addr)
-                            : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(ai->ai_addr)->sin_addr);
-      inet_ntop(ai->ai_family, raw, text, sizeof text);
-      bound = ListenAddress{text, port};
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && listen(fd, kListenBacklog) == 0) {
+      bound = fd;
     } else {
       cause = std::strerror(errno);
+      close(fd);
     }
-    close(fd);
   }
   freeaddrinfo(list);
-  if (!bound) return std::unexpected(prefix + cause);
-  return *bound;
+  if (bound < 0) return std::unexpected(prefix + cause);
+  return ListenSocket{bound};
 }
 
-bool serve(const ListenAddress& address, bool guard_host, const std::string& startup_text) {
-  httplib::Server server;
+void serve(ListenSocket listener, bool guard_host, const std::string& startup_text) {
+  ListeningServer server(listener.fd);
   server.new_task_queue = [] { return new ThreadPerConnectionQueue(kMaxConnectionThreads); };
   server.set_keep_alive_max_count(1000);
-  // Headers and body go out in separate writes; without this, Nagle's algorithm and delayed ACKs
-  // hold each keep-alive answer back by tens of milliseconds.
-  server.set_tcp_nodelay(true);
   install_routes(server, guard_host);
-  const bool ok = address.port == 0 ? server.bind_to_any_port(address.host) >= 0
-                                    : server.bind_to_port(address.host, address.port);
-  if (!ok) return false;
   std::cout << startup_text << std::flush;
   server.listen_after_bind();
-  return true;
 }
 
 }  // namespace vorn

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "harness.h"
@@ -59,10 +60,76 @@ TEST(Guards, ForeignHostIsRefusedAndCrossOriginPostToo) {
   EXPECT_EQ(m.get("/nothing", {{"Host", "[::1]:9"}}).status, 404);
   const HttpAnswer cross = m.post("/api/apply", "{}", {{"Origin", "http://evil.example"}});
   EXPECT_EQ(cross.status, 403);
-  EXPECT_NE(cross.body.find("\"error\""), std::string::npos);
+  EXPECT_EQ(cross.content_type, "text/plain; charset=UTF-8");
+  EXPECT_EQ(cross.body, "forbidden: cross-origin request refused");
   // Same origin reaches the route.
   const HttpAnswer same = m.post("/api/apply", "{}", {{"Host", self}, {"Origin", "http://" + self}});
   EXPECT_NE(same.status, 403);
+}
+
+// A bridge that only logs: anything it is asked to run shows up in the log.
+class LoggingBridge {
+ public:
+  LoggingBridge() {
+    write_file(dir_.path() / "vorn-desktop",
+               "#!/bin/sh\necho \"$*\" >> '" + log().string() + "'\necho '{}'\n");
+    chmod((dir_.path() / "vorn-desktop").c_str(), 0755);
+  }
+  std::string path() const { return dir_.path().string(); }
+  std::filesystem::path log() const { return dir_.path() / "calls.log"; }
+  std::string calls() const { return std::filesystem::exists(log()) ? read_file(log()) : ""; }
+
+ private:
+  TempDir dir_;
+};
+
+TEST(Guards, OtherSitesAndOriginsReachNoRoute) {
+  LoggingBridge bridge;
+  Manager m({}, {}, bridge.path());
+  const std::string self = "localhost:" + std::to_string(m.port());
+  const std::string other_port = "http://localhost:" + std::to_string(m.port() + 1);
+  const std::vector<httplib::Headers> foreign = {
+      {{"Sec-Fetch-Site", "cross-site"},
+       {"Sec-Fetch-Mode", "no-cors"},
+       {"Sec-Fetch-Dest", "image"}},
+      {{"Sec-Fetch-Site", "same-site"},
+       {"Sec-Fetch-Mode", "no-cors"},
+       {"Sec-Fetch-Dest", "script"}},
+      {{"Sec-Fetch-Site", "same-site"},
+       {"Sec-Fetch-Mode", "navigate"},
+       {"Sec-Fetch-Dest", "iframe"}},
+      {{"Sec-Fetch-Site", "cross-site"},
+       {"Sec-Fetch-Mode", "navigate"},
+       {"Sec-Fetch-Dest", "document"}},
+      {{"Host", self}, {"Origin", other_port}},
+      {{"Host", self}, {"Origin", "null"}},
+  };
+  for (const auto& headers : foreign) {
+    for (const char* target :
+         {"/api/pick-folder", "/api/list-dirs?p=%2Ftmp", "/api/suggest-path?p=x",
+          "/api/in-library?slugs=abc", "/api/libraries", "/api/env"}) {
+      const HttpAnswer r = m.get(target, headers);
+      EXPECT_EQ(r.status, 403) << target;
+      EXPECT_EQ(r.content_type, "text/plain; charset=UTF-8") << target;
+      EXPECT_TRUE(r.body.starts_with("forbidden: ")) << target << " " << r.body;
+    }
+    EXPECT_EQ(m.post("/api/apply", R"({"items":[{"slug":"abc"}]})", headers).status, 403);
+  }
+  EXPECT_EQ(m.get("/", foreign[2]).status, 403);  // framing the page
+  EXPECT_EQ(m.get("/api/apply-progress").body,
+            R"({"done":true,"stage":"idle"})");  // no job started
+  EXPECT_EQ(bridge.calls(), "");
+  // A link from another site still opens the page; requests without browser headers are unchanged.
+  EXPECT_EQ(m.get("/", {{"Sec-Fetch-Site", "cross-site"},
+                        {"Sec-Fetch-Mode", "navigate"},
+                        {"Sec-Fetch-Dest", "document"}})
+                .status,
+            200);
+  EXPECT_EQ(m.get("/api/env",
+                  {{"Sec-Fetch-Site", "same-origin"}, {"Host", self}, {"Origin", "http://" + self}})
+                .status,
+            200);
+  EXPECT_NE(bridge.calls(), "");
 }
 
 TEST(Guards, NonLoopbackBindKeepsOnlyTheOriginCheck) {
