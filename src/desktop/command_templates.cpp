@@ -109,7 +109,7 @@ std::string windows_file_list(const std::vector<std::string>& paths) {
   std::string out;
   for (const auto& p : paths) {
     if (!out.empty()) out += ",";
-    out += "'" + without(p, '\'') + "'";
+    out += powershell_quote(p);
   }
   return out;
 }
@@ -137,11 +137,11 @@ std::string cmd_list_symbol_names(bool windows, const std::vector<std::string>& 
 std::string cmd_search_names(bool windows, const std::vector<std::string>& files,
                              std::string_view alternation) {
   // The alternation sits inside single quotes in both forms.
-  const std::string names = without(alternation, '\'');
   if (windows) {
-    return powershell_launch(fill_template(kT.search_ps, {windows_file_list(files), names}));
+    return powershell_launch(fill_template(
+        kT.search_ps, {windows_file_list(files), powershell_quote_inner(alternation)}));
   }
-  return fill_template(kT.search_posix, {names, posix_file_list(files)});
+  return fill_template(kT.search_posix, {without(alternation, '\''), posix_file_list(files)});
 }
 
 std::string cmd_list_footprints(bool windows, const std::vector<std::string>& folders) {
@@ -186,22 +186,27 @@ std::string cmd_list_subfolders(std::string_view folder) {
   return fill_template(kT.subfolders, {posix_quote(folder)});
 }
 std::string ps_list_folder_script(std::string_view folder) {
-  return fill_template(kT.list_ps, {replace_all(folder, "'", "''")});
+  return fill_template(kT.list_ps, {powershell_quote_inner(folder)});
 }
 
 std::string pick_file_posix(std::string_view id) { return fill_template(kT.pick_file_posix, {id}); }
 
 std::string cmd_pick_start(std::string_view os, std::string_view id) {
   if (os == "windows") {
-    const std::string inner = fill_template(kT.pick_start_ps, {powershell_encode(ps_pick_dialog_script(id))});
+    const std::string inner = fill_template(
+        kT.pick_start_ps, {powershell_quote_inner(powershell_encode(ps_pick_dialog_script(id)))});
     return fill_template(kT.pick_outer, {powershell_encode(inner)});
   }
   return fill_template(os == "macos" ? kT.pick_macos : kT.pick_linux, {id, id});
 }
 
-std::string ps_pick_dialog_script(std::string_view id) { return fill_template(kT.pick_dialog_ps, {id}); }
+std::string ps_pick_dialog_script(std::string_view id) {
+  return fill_template(kT.pick_dialog_ps, {powershell_quote_inner(id)});
+}
 std::string cmd_pick_cat(std::string_view pick_file) { return fill_template(kT.pick_cat, {pick_file}); }
 std::string cmd_pick_rm(std::string_view pick_file) { return fill_template(kT.pick_rm, {pick_file}); }
-std::string ps_pick_result_script(std::string_view id) { return fill_template(kT.pick_result_ps, {id}); }
+std::string ps_pick_result_script(std::string_view id) {
+  return fill_template(kT.pick_result_ps, {powershell_quote_inner(id)});
+}
 
 }  // namespace vorn

@@ -1,6 +1,7 @@
 // Every desktop command line the manager sends, built from fixed templates kept as data in one
 // place (command_templates.cpp). Which form is used depends only on the desktop system: the
 // Windows form for "windows", the POSIX form otherwise. Values marked quoted are POSIX-quoted;
+// every value inside a single-quoted PowerShell string goes through powershell_quote (util/text.h);
 // the others are inserted as they are, after the cleaning each builder states.
 // Also the PowerShell launch form (Base64 of the script's UTF-16LE bytes). Pure; thread-safe.
 #pragma once
@@ -20,7 +21,7 @@ std::string powershell_launch(std::string_view script);
 // Base64 of the UTF-16LE bytes of `script`.
 std::string powershell_encode(std::string_view script);
 
-// File lists for the search templates: Windows: single quotes removed, each in single quotes,
+// File lists for the search templates: Windows: each PowerShell-quoted (powershell_quote),
 // joined with ","; otherwise POSIX-quoted and joined with " ".
 std::string windows_file_list(const std::vector<std::string>& paths);
 std::string posix_file_list(const std::vector<std::string>& paths);
@@ -52,7 +53,7 @@ std::string cmd_exists(std::string_view path);
 std::string cmd_resolve_folder(std::string_view folder);
 std::string cmd_parent_folder(std::string_view folder);
 std::string cmd_list_subfolders(std::string_view folder);
-// Folder listing (Windows): the PowerShell script (single quotes in the folder doubled).
+// Folder listing (Windows): the PowerShell script (the folder PowerShell-quoted).
 std::string ps_list_folder_script(std::string_view folder);
 
 // Folder pick. `id` holds only ASCII letters, digits and "_".

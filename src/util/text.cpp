@@ -260,6 +260,33 @@ std::string posix_quote(std::string_view arg) {
   return out;
 }
 
+std::string powershell_quote_inner(std::string_view text) {
+  const std::string utf8 = to_utf8_lossy(text);
+  std::string out;
+  out.reserve(utf8.size() + 8);
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if (utf8[i] == '\'') {
+      out += "''";
+      continue;
+    }
+    // U+2018..U+201B are E2 80 98..9B in UTF-8.
+    const std::string_view three = std::string_view(utf8).substr(i, 3);
+    if (three.size() == 3 && three[0] == '\xE2' && three[1] == '\x80' && three[2] >= '\x98' &&
+        three[2] <= '\x9B') {
+      out += three;
+      out += three;
+      i += 2;
+      continue;
+    }
+    out += utf8[i];
+  }
+  return out;
+}
+
+std::string powershell_quote(std::string_view text) {
+  return "'" + powershell_quote_inner(text) + "'";
+}
+
 std::vector<std::string> split(std::string_view text, std::string_view sep) {
   std::vector<std::string> out;
   size_t start = 0;

@@ -38,6 +38,15 @@ std::string utf16le_encode(std::string_view utf8);
 // POSIX single-quote quoting: it's -> 'it'\''s'; the empty text -> ''.
 std::string posix_quote(std::string_view arg);
 
+// The inside of a PowerShell single-quoted string holding `text`: PowerShell ends such a string
+// at the ASCII quote and at U+2018, U+2019, U+201A and U+201B alike, so each of the five is
+// doubled (a doubled quote stands for itself). The text is decoded lossily as UTF-8 first, so no
+// malformed sequence can turn into a quote later. Every PowerShell template fills its quoted
+// values through this.
+std::string powershell_quote_inner(std::string_view text);
+// "'" + powershell_quote_inner(text) + "'".
+std::string powershell_quote(std::string_view text);
+
 // Splits at every occurrence of `sep` (empty pieces kept).
 std::vector<std::string> split(std::string_view text, std::string_view sep);
 

@@ -2,6 +2,9 @@
 // encoding; POSIX quoting.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 #include "desktop/command_templates.h"
 #include "util/text.h"
 
@@ -76,7 +79,8 @@ TEST(DesktopTemplates, LibraryTables) {
 TEST(DesktopTemplates, SymbolListingAndNameSearch) {
   const std::vector<std::string> files = {"/l/A.kicad_sym", "/l/it's.kicad_sym"};
   EXPECT_EQ(posix_file_list(files), "'/l/A.kicad_sym' '/l/it'\\''s.kicad_sym'");
-  EXPECT_EQ(windows_file_list({"C:\\l\\A.kicad_sym", "C:\\it's.kicad_sym"}), "'C:\\l\\A.kicad_sym','C:\\its.kicad_sym'");
+  EXPECT_EQ(windows_file_list({"C:\\l\\A.kicad_sym", "C:\\it's.kicad_sym"}),
+            "'C:\\l\\A.kicad_sym','C:\\it''s.kicad_sym'");
   EXPECT_EQ(cmd_list_symbol_names(false, files),
             "grep -HoE '\\(symbol \"[^\"]+\"' '/l/A.kicad_sym' '/l/it'\\''s.kicad_sym' 2>/dev/null");
   EXPECT_EQ(cmd_search_names(false, files, "LM358|NE5\\.55"),
@@ -152,6 +156,121 @@ TEST(DesktopTemplates, FolderPick) {
 TEST(DesktopTemplates, FillLeavesOtherBracesAlone) {
   EXPECT_EQ(fill_template("a {} { $x } {}", {"1", "2"}), "a 1 { $x } 2");
   EXPECT_EQ(fill_template("{}{}", {"x"}), "x{}");
+}
+
+// PowerShell's reading of single-quoted strings: any of the five quote characters opens one; in
+// one, a quote character followed by another stands for the second, a lone one ends it. The
+// skeleton is the script with every literal replaced by a marker: the code PowerShell would run.
+struct PsScan {
+  std::vector<std::string> literals;
+  std::string skeleton;
+};
+
+size_t quote_length(std::string_view s, size_t i) {
+  if (s[i] == '\'') return 1;
+  if (s.substr(i, 2) == "\xE2\x80" && i + 2 < s.size() && s[i + 2] >= '\x98' && s[i + 2] <= '\x9B')
+    return 3;
+  return 0;
+}
+
+PsScan scan_powershell(std::string_view s) {
+  PsScan scan;
+  std::optional<std::string> literal;
+  for (size_t i = 0; i < s.size();) {
+    const size_t q = quote_length(s, i);
+    if (!literal) {
+      if (q) {
+        literal.emplace();
+        scan.skeleton += "<S>";
+        i += q;
+      } else {
+        scan.skeleton += s[i++];
+      }
+      continue;
+    }
+    if (!q) {
+      *literal += s[i++];
+      continue;
+    }
+    if (const size_t next = i + q < s.size() ? quote_length(s, i + q) : 0) {
+      *literal += s.substr(i + q, next);
+      i += q + next;
+      continue;
+    }
+    scan.literals.push_back(std::move(*literal));
+    literal.reset();
+    i += q;
+  }
+  EXPECT_FALSE(literal) << "unterminated string in " << s;
+  return scan;
+}
+
+TEST(DesktopTemplates, EveryPowerShellValueStaysOneString) {
+  struct Template {
+    const char* name;
+    std::function<std::string(const std::string&)> script;
+    std::string before, after;  // what the template puts around the value inside its literal
+  };
+  auto dialog_of_start = [](const std::string& id) {
+    const std::string outer =
+        launched_script(cmd_pick_start("windows", id), "powershell -NoProfile -EncodedCommand ");
+    const std::vector<std::string> literals = scan_powershell(outer).literals;
+    return literals.size() == 4 ? utf16le_to_utf8(base64_decode(literals[3])) : std::string();
+  };
+  const std::vector<Template> templates = {
+      {"folder listing",
+       [](const std::string& v) {
+         return launched_script(powershell_launch(ps_list_folder_script(v)));
+       },
+       "", ""},
+      {"symbol names",
+       [](const std::string& v) {
+         return launched_script(cmd_list_symbol_names(true, {v, "C:\\b"}));
+       },
+       "", ""},
+      {"search paths",
+       [](const std::string& v) { return launched_script(cmd_search_names(true, {v}, "LM358")); },
+       "", ""},
+      {"search pattern",
+       [](const std::string& v) { return launched_script(cmd_search_names(true, {"C:\\a"}, v)); },
+       "(?i)(", ")"},
+      {"pick result",
+       [](const std::string& v) {
+         return launched_script(powershell_launch(ps_pick_result_script(v)));
+       },
+       "vorn_pick_", ".txt"},
+      {"pick dialog", [](const std::string& v) { return ps_pick_dialog_script(v); }, "vorn_pick_",
+       ".txt"},
+      {"pick dialog inside its launcher", dialog_of_start, "vorn_pick_", ".txt"},
+  };
+  const std::vector<std::string> values = {
+      "C:\\x\u2019; New-Item C:\\MARK; \u2019",
+      "it's",
+      "a\u2018b",
+      "a\u2019b",
+      "a\u201Ab",
+      "a\u201Bb",
+      "'\u2019\u2018'",
+      "'",
+      "\u201B",
+      "$(New-Item C:\\MARK)",
+      "`$x`n`'",
+      "line one\nline two\r\n'; x",
+      "\"; New-Item C:\\MARK; \"",
+  };
+  for (const Template& t : templates) {
+    const PsScan plain = scan_powershell(t.script("plain"));
+    ASSERT_FALSE(plain.literals.empty()) << t.name;
+    for (const std::string& v : values) {
+      const PsScan hostile = scan_powershell(t.script(v));
+      EXPECT_EQ(hostile.skeleton, plain.skeleton) << t.name << ": " << v;
+      EXPECT_NE(std::find(hostile.literals.begin(), hostile.literals.end(), t.before + v + t.after),
+                hostile.literals.end())
+          << t.name << ": " << v;
+    }
+  }
+  EXPECT_EQ(powershell_quote("a'\u2018\u2019\u201A\u201Bz"),
+            "'a''\u2018\u2018\u2019\u2019\u201A\u201A\u201B\u201Bz'");
 }
 
 }  // namespace
