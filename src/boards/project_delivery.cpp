@@ -140,7 +140,8 @@ std::vector<std::string> staged_entries(const Json& answer, const char* key, con
   for (const Json& e : *it) {
     if (!e.is_string()) continue;
     const std::string& p = e.get_ref<const std::string&>();
-    if (p.starts_with(prefix) && p.find("..") == std::string::npos) out.push_back(p);
+    if (p.starts_with(prefix) && is_inside_path(std::string_view(p).substr(prefix.size())))
+      out.push_back(p);
   }
   return out;
 }

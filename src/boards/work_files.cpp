@@ -22,6 +22,13 @@ bool is_plain_file_name(std::string_view name) {
                                                              std::string_view::npos;
 }
 
+bool is_inside_path(std::string_view relative) {
+  for (const std::string& segment : split(relative, "/")) {
+    if (!is_plain_file_name(segment)) return false;
+  }
+  return true;
+}
+
 std::string_view last_segment(std::string_view path) {
   const size_t slash = path.rfind('/');
   return slash == std::string_view::npos ? path : path.substr(slash + 1);

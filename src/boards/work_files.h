@@ -27,6 +27,10 @@ bool is_safe_slug(std::string_view slug);
 // no "/" , "\" or NUL.
 bool is_plain_file_name(std::string_view name);
 
+// True for a relative path whose every "/"-separated segment is a plain file name, so it stays
+// inside its folder ("v1..2.kicad_pcb" and "a/b" do; "../x", "a//b" and "./a" do not).
+bool is_inside_path(std::string_view relative);
+
 // The text after the last "/" (the whole text when there is none).
 std::string_view last_segment(std::string_view path);
 // The text after the last "/" or "\".

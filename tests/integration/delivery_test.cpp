@@ -149,6 +149,30 @@ TEST(Delivery, ProjectOnlyBuildsTheProjectLibraryAndPrunesFootprints) {
       << desk.calls();
 }
 
+TEST(Delivery, NamesThatMerelyHoldTwoDotsAreDelivered) {
+  MockPlatform mock;
+  SandboxDesktop desk;
+  const std::string board =
+      "(kicad_pcb\n  (footprint \"Lib:Foo..Bar\" (at 1 1) (property \"Reference\" \"R1\")\n"
+      "    (pad \"1\" smd rect (at 0 0) (size 1 1))))\n";
+  serve_list(mock, "dots", {"v1..2.kicad_pro", "hw/v1..2.kicad_pcb", "v1..2.kicad_sch"});
+  serve_file(mock, "dots", "v1..2.kicad_pro", "{}");
+  serve_file(mock, "dots", "hw/v1..2.kicad_pcb", board);
+  serve_file(mock, "dots", "v1..2.kicad_sch", kSchematic);
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"HOME", desk.home().string()}}, {},
+            desk.extra_path());
+  const fs::path folder = desk.home() / "p";
+  const json result = deliver(m, {{"board", "dots"}, {"dest", folder.string()}, {"project", true}});
+  const json files = result["project"]["files"];
+  for (const char* name :
+       {"v1..2.kicad_pro", "v1..2.kicad_pcb", "v1..2.kicad_sch", "Foo..Bar.kicad_mod"}) {
+    EXPECT_EQ(std::count(files.begin(), files.end(), name), 1) << name << " " << files.dump();
+  }
+  EXPECT_TRUE(fs::exists(folder / "v1..2.kicad_pcb"));
+  EXPECT_TRUE(fs::exists(folder / "v1..2.kicad_sch"));
+  EXPECT_TRUE(fs::exists(folder / "dots.pretty" / "Foo..Bar.kicad_mod"));
+}
+
 // A PATH with everything of /usr/bin and /bin except python.
 std::string path_without_python(const fs::path& dir) {
   fs::create_directories(dir);
