@@ -13,8 +13,12 @@ import { launchBrowser, shotsDir, texts, waitModel, watchLinger, lingerTime } fr
 
 const skip = haveManager() ? false : 'the manager or the tools are not built';
 const shots = shotsDir('real');
-const BOARD = 'ecc83-preamp';           // stored render, two versions
-const LIVE = 'pic-programmer';          // no stored render: rendered live on first view
+// Demo slugs carry their owner, as on the platform; the page sends them URI-encoded.
+const BOARD = 'demo/ecc83-preamp';      // stored render, two versions
+const LIVE = 'demo/pic-programmer';     // no stored render: rendered live on first view
+const PROJECT = 'vorn-labs/audio-lab';
+const enc = encodeURIComponent;
+const nameOf = slug => slug.split('/').pop();  // dependency lists name pages by this part
 let world = null, browser = null, ctx = null, base = '', catalog = null, stored = null;
 
 // The stored render of the demo board in two versions: the render mode run once, then again
@@ -72,7 +76,7 @@ async function openBoard(page, slug) {
   await page.locator(`#list .row[data-slug="${slug}"]`).click();
   await page.locator('#list .group, #list .msg').first().waitFor();
 }
-const partsOf = async slug => (await fetch(base + 'api/board/' + slug).then(r => r.json())).deps.map(d => d.slug);
+const partsOf = async slug => (await fetch(base + 'api/board/' + enc(slug)).then(r => r.json())).deps.map(d => d.slug);
 
 describe('real manager', { skip }, () => {
   test('splash counts to 100 % and fades; every request stays on the manager', async () => {
@@ -102,9 +106,9 @@ describe('real manager', { skip }, () => {
     const org = top().filter(r => catalog.orgs.includes(r.org));
     assert.deepEqual(await texts(page.locator('#tabs button')), [`Personal · ${mine.length}`, `Organization · ${org.length}`, 'Public']);
     // Starred records first, then by title.
-    assert.deepEqual(await rowSlugs(page), ['audio-lab', 'ecc83-preamp', 'bare-board', 'pic-programmer', 'relay-card']);
+    assert.deepEqual(await rowSlugs(page), [PROJECT, BOARD, 'bare-board', LIVE, 'relay-card']);
     await page.fill('#q', 'PIC'.toLowerCase());
-    assert.deepEqual(await rowSlugs(page), ['pic-programmer']);
+    assert.deepEqual(await rowSlugs(page), [LIVE]);
     await page.fill('#q', '');
     await page.locator('.chip[data-chip="altium"]').click();
     assert.deepEqual(await rowSlugs(page), ['relay-card']);
@@ -121,7 +125,7 @@ describe('real manager', { skip }, () => {
     await page.locator('.chip[data-chip="molecule"]').click();
     assert.deepEqual(await rowSlugs(page), ['guild-sampler']);
     await page.locator('.chip[data-chip="project"]').click();
-    assert.deepEqual((await rowSlugs(page)).sort(), ['audio-lab', 'guild-sampler', 'programmer-kit']);
+    assert.deepEqual((await rowSlugs(page)).sort(), ['guild-sampler', 'programmer-kit', PROJECT].sort());
     await page.locator('.chip[data-chip="kicad"]').click();
     assert.deepEqual(await rowSlugs(page), ['guild-sampler']);
     assert.deepEqual(page.errors, []);
@@ -158,7 +162,7 @@ describe('real manager', { skip }, () => {
     const page = await openPage();
     // The real answers for the first board are held back in the browser until the user has moved on.
     const held = [];
-    await page.route(u => new URL(u).pathname.includes('/' + LIVE), async route => {
+    await page.route(u => new URL(u).pathname.includes('/' + enc(LIVE)), async route => {
       const resp = await route.fetch();
       await new Promise(r => held.push(r));
       await route.fulfill({ response: resp }).catch(() => {});
@@ -193,7 +197,7 @@ describe('real manager', { skip }, () => {
   test('a board without a stored render is rendered live while the page polls', async () => {
     const page = await openPage();
     const media = [];
-    page.on('response', r => { if (r.url().includes('api/board-media/' + LIVE)) r.json().then(j => media.push(j)).catch(() => {}); });
+    page.on('response', r => { if (r.url().includes('api/board-media/' + enc(LIVE))) r.json().then(j => media.push(j)).catch(() => {}); });
     await openBoard(page, LIVE);
     await page.locator('#boxPcb iframe, #boxPcb .na').waitFor({ timeout: 300000 });
     assert.ok(media.length >= 1);
@@ -201,12 +205,12 @@ describe('real manager', { skip }, () => {
     if (media.length > 1) assert.equal(media[0].rendering, true, 'the first answer reports the running render');
     const last = media[media.length - 1];
     assert.ok(last.has_pcb && last.sheets.length > 0, JSON.stringify(last));
-    assert.equal(await page.locator('#boxSch iframe').getAttribute('src'), `board-view/${LIVE}/sch`);
-    assert.equal(await page.locator('#boxPcb iframe').getAttribute('src'), `board-view/${LIVE}/pcb`);
+    assert.equal(await page.locator('#boxSch iframe').getAttribute('src'), `board-view/${enc(LIVE)}/sch`);
+    assert.equal(await page.locator('#boxPcb iframe').getAttribute('src'), `board-view/${enc(LIVE)}/pcb`);
     // The viewer pages really load: the interactive PCB page draws an SVG.
     await page.frameLocator('#boxPcb iframe').locator('svg').first().waitFor({ timeout: 120000 });
     await page.frameLocator('#boxSch iframe').locator('svg').first().waitFor({ timeout: 120000 });
-    if (last.has_3d) assert.equal(await page.locator('#box3d model-viewer').getAttribute('src'), `board-glb/${LIVE}`);
+    if (last.has_3d) assert.equal(await page.locator('#box3d model-viewer').getAttribute('src'), `board-glb/${enc(LIVE)}`);
     else assert.equal(await page.locator('#box3d .na').textContent(), 'board 3D file not available');
     assert.equal(await page.locator('#assetsBar .bar').count(), 0);
     await page.close();
@@ -227,7 +231,7 @@ describe('real manager', { skip }, () => {
 
     const mv = page.locator('#box3d model-viewer');
     await mv.waitFor({ timeout: 30000 });
-    assert.equal(await mv.getAttribute('src'), 'board-glb/' + BOARD);
+    assert.equal(await mv.getAttribute('src'), 'board-glb/' + enc(BOARD));
     await waitModel(page);
     await page.frameLocator('#boxPcb iframe').locator('svg').first().waitFor({ timeout: 60000 });
     await page.frameLocator('#boxSch iframe').locator('svg').first().waitFor({ timeout: 60000 });
@@ -235,7 +239,7 @@ describe('real manager', { skip }, () => {
     await page.waitForTimeout(800);
     await page.screenshot({ path: path.join(shots, 'board.png') });
 
-    const m = await (await fetch(base + 'api/board-media/' + BOARD)).json();
+    const m = await (await fetch(base + 'api/board-media/' + enc(BOARD))).json();
     assert.deepEqual(m.versions.map(v => v.version), ['1.1.0', '1.0.0']);
     const pill = page.locator('#verPill select');
     assert.deepEqual(await texts(pill.locator('option')), ['v1.1.0 · current', 'v1.0.0']);
@@ -243,13 +247,13 @@ describe('real manager', { skip }, () => {
     const q = `?v=1.0.0&h=${old.hash}`;
     const answered = [];
     page.on('response', r => { if (r.url().includes(q)) answered.push([r.url().slice(base.length), r.status()]); });
-    const kinds = [`board-glb/${BOARD}`, `board-view/${BOARD}/sch`, `board-view/${BOARD}/pcb`];
+    const kinds = [`board-glb/${enc(BOARD)}`, `board-view/${enc(BOARD)}/sch`, `board-view/${enc(BOARD)}/pcb`];
     const arrived = kinds.map(kind => page.waitForResponse(r => r.url() === base + kind + q, { timeout: 90000 }));
     await pill.selectOption('1.0.0');
     await page.locator(`#box3d model-viewer[src$="${q}"]`).waitFor();
-    assert.equal(await page.locator('#boxSch iframe').getAttribute('src'), `board-view/${BOARD}/sch${q}`);
-    assert.equal(await page.locator('#boxPcb iframe').getAttribute('src'), `board-view/${BOARD}/pcb${q}`);
-    assert.ok(page.requested.includes(`api/board-upaxis/${BOARD}?v=1.0.0`));
+    assert.equal(await page.locator('#boxSch iframe').getAttribute('src'), `board-view/${enc(BOARD)}/sch${q}`);
+    assert.equal(await page.locator('#boxPcb iframe').getAttribute('src'), `board-view/${enc(BOARD)}/pcb${q}`);
+    assert.ok(page.requested.includes(`api/board-upaxis/${enc(BOARD)}?v=1.0.0`));
     assert.equal(await page.locator('#verBanner .bar').textContent(), 'Viewing v1.0.0 — not the current version.Back to v1.1.0');
     await page.frameLocator('#boxSch iframe').locator('svg').first().waitFor({ timeout: 60000 });
     await page.waitForFunction(() => document.querySelector('#box3d model-viewer')?.loaded === true, null, { timeout: 90000 });
@@ -260,8 +264,8 @@ describe('real manager', { skip }, () => {
     }
     await page.screenshot({ path: path.join(shots, 'board-past-version.png') });
     await page.locator('#verBanner a').click();
-    await page.locator(`#box3d model-viewer[src="board-glb/${BOARD}"]`).waitFor();
-    assert.equal(await page.locator('#boxPcb iframe').getAttribute('src'), `board-view/${BOARD}/pcb`);
+    await page.locator(`#box3d model-viewer[src="board-glb/${enc(BOARD)}"]`).waitFor();
+    assert.equal(await page.locator('#boxPcb iframe').getAttribute('src'), `board-view/${enc(BOARD)}/pcb`);
     assert.equal(await page.locator('#verBanner .bar').count(), 0);
     assert.deepEqual(page.errors, []);
     await page.close();
@@ -277,7 +281,7 @@ describe('real manager', { skip }, () => {
     const cv = page.locator('#compview');
     await cv.locator('h2').waitFor();
     assert.equal(await cv.locator('h2').textContent(), `${part.mpn} · ${part.pins} pins · ${part.pads} pads`);
-    const rec = catalog.components.find(r => r.slug === slug);
+    const rec = catalog.components.find(r => nameOf(r.slug) === slug);
     assert.match(await cv.locator('a', { hasText: 'Open on wiki ↗' }).getAttribute('href'), new RegExp(`/${rec.org || rec.owner}/${slug}$`));
     assert.deepEqual(await cv.locator('iframe').evaluateAll(f => f.map(e => e.getAttribute('src'))),
       [`part-embed/${slug}/symbol`, `part-embed/${slug}/footprint`]);
@@ -382,6 +386,7 @@ describe('real manager', { skip }, () => {
     await page.locator('#applyBtn').click();
     await page.locator('#applyBtn', { hasText: '✓ Added' }).waitFor({ timeout: 180000 });
     const folder = path.join(world.home, 'Downloads', BOARD);
+    const nick = BOARD.replaceAll('/', '_');  // the project library is named after the board slug
     const summary = await texts(page.locator('.summary > div'));
     assert.equal(summary[0], '✓ Done.');
     const delivered = summary.find(l => l.startsWith('Delivered '));
@@ -390,14 +395,14 @@ describe('real manager', { skip }, () => {
     const lingered = await lingerTime(page);
     assert.ok(lingered > 4000 && lingered < 6000, 'stays about 4.2 s, measured ' + lingered);
     const files = fs.readdirSync(folder);
-    for (const f of ['ecc83-pp.kicad_pro', 'ecc83-pp.kicad_sch', 'ecc83-pp.kicad_pcb', 'sym-lib-table', 'fp-lib-table', BOARD + '.kicad_sym']) {
+    for (const f of ['ecc83-pp.kicad_pro', 'ecc83-pp.kicad_sch', 'ecc83-pp.kicad_pcb', 'sym-lib-table', 'fp-lib-table', nick + '.kicad_sym']) {
       assert.ok(files.includes(f), f + ' delivered: ' + files.join(', '));
     }
-    assert.equal(Number(/^Delivered (\d+)/.exec(delivered)[1]), files.length - 1 + fs.readdirSync(path.join(folder, BOARD + '.pretty')).length
+    assert.equal(Number(/^Delivered (\d+)/.exec(delivered)[1]), files.length - 1 + fs.readdirSync(path.join(folder, nick + '.pretty')).length
       + (fs.existsSync(path.join(folder, '3d')) ? fs.readdirSync(path.join(folder, '3d')).length - 1 : 0));
 
     // A symbol the board no longer uses, left in the delivered project library, is flagged.
-    const lib = path.join(folder, BOARD + '.kicad_sym');
+    const lib = path.join(folder, nick + '.kicad_sym');
     const text = fs.readFileSync(lib, 'utf8');
     fs.writeFileSync(lib, text.slice(0, text.lastIndexOf(')')) + '\t(symbol "OLD_TRIODE"\n\t\t(in_bom yes)\n\t)\n)\n');
     await page.locator('#addProjectBtn').click();
@@ -405,7 +410,7 @@ describe('real manager', { skip }, () => {
     await page.fill('#fbPath', path.join(world.home, 'Downloads'));
     await page.press('#fbPath', 'Enter');
     await fb.locator('text=(no sub-folders)').waitFor({ state: 'detached' }).catch(() => {});
-    await fb.locator('.fbrow', { hasText: BOARD }).waitFor();
+    await fb.locator('.fbrow', { hasText: BOARD.split('/')[0] }).waitFor();
     await page.locator('#fbSelect').click();
     await page.locator('.seg button', { hasText: 'Project-only library' }).click();
     await status.locator('text=✓ Existing').waitFor({ timeout: 60000 });
@@ -421,15 +426,15 @@ describe('real manager', { skip }, () => {
   test('project: overview with its image, its boards, and back from a board', async () => {
     await stored;
     const page = await openPage();
-    await page.locator('#list .row[data-slug="audio-lab"]').click();
+    await page.locator(`#list .row[data-slug="${PROJECT}"]`).click();
     assert.deepEqual(await texts(page.locator('.ov-title > *')), ['Audio lab', 'project']);
-    assert.equal(await page.locator('.desc').textContent(), catalog.components.find(r => r.slug === 'audio-lab').brief);
+    assert.equal(await page.locator('.desc').textContent(), catalog.components.find(r => r.slug === PROJECT).brief);
     await page.locator('#list .group').waitFor();
     assert.equal(await page.locator('#list .group').textContent(), 'Boards · 1');
     // No model on the project page: its hero image from the platform is shown instead.
     await page.waitForFunction(() => { const i = document.querySelector('#box3d img.hero'); return i && i.complete && i.naturalWidth > 0; }, null, { timeout: 30000 });
     await page.screenshot({ path: path.join(shots, 'project.png') });
-    await page.locator(`#list .row[data-slug="${BOARD}"]`).click();
+    await page.locator(`#list .row[data-slug="${nameOf(BOARD)}"]`).click();
     assert.deepEqual(await texts(page.locator('#crumbs > *')), ['←', 'Projects', '/', 'Audio lab', '/', 'ECC83 tube preamp']);
     await page.locator('#crumbs .back').click();
     assert.equal(await page.locator('.ov-title .t').textContent(), 'Audio lab');

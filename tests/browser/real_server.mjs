@@ -93,6 +93,22 @@ function addPage(dataDir, { slug, files, meta }, order) {
   fs.writeFileSync(path.join(folder, 'meta.json'), JSON.stringify(rec, null, 1));
 }
 
+// Page slugs of a platform data folder: pages/<name> and pages/<owner>/<name>.
+function pageSlugs(dataDir) {
+  const pages = path.join(dataDir, 'pages');
+  return fs.readdirSync(pages).flatMap(first => {
+    if (fs.existsSync(path.join(pages, first, 'meta.json'))) return [first];
+    return fs.readdirSync(path.join(pages, first)).map(second => `${first}/${second}`);
+  });
+}
+
+// The folder of the page named `name`, under whatever owner it has.
+function pageFolder(dataDir, name) {
+  const slug = pageSlugs(dataDir).find(s => s.split('/').pop() === name);
+  if (!slug) throw new Error(`no demo page named ${name}`);
+  return path.join(dataDir, 'pages', slug);
+}
+
 // A desktop home with KiCad 9 library tables: an empty "MyParts" symbol library and footprint
 // folder, an empty capacitor library, and a resistor library that already holds the symbol of
 // `presentSlug` (copied from its page), so the in-library check finds it.
@@ -104,7 +120,7 @@ function makeHome(home, dataDir, presentSlug) {
   for (const d of ['Documents/KiCad/Projects', 'Downloads', 'Desktop']) fs.mkdirSync(path.join(home, d), { recursive: true });
   fs.writeFileSync(path.join(libs, 'MyParts.kicad_sym'), EMPTY_SYMBOL_LIB);
   fs.writeFileSync(path.join(libs, 'Passives_Cap.kicad_sym'), EMPTY_SYMBOL_LIB);
-  const presentLib = path.join(dataDir, 'pages', presentSlug, 'repo', presentSlug.toUpperCase() + '.kicad_sym');
+  const presentLib = path.join(pageFolder(dataDir, presentSlug), 'repo', presentSlug.toUpperCase() + '.kicad_sym');
   fs.copyFileSync(presentLib, path.join(libs, 'Passives_Res.kicad_sym'));
   const row = (name, uri) => `  (lib (name "${name}")(type "KiCad")(uri "${uri}")(options "")(descr ""))\n`;
   fs.writeFileSync(path.join(cfg, 'sym-lib-table'), '(sym_lib_table\n  (version 7)\n' +
@@ -134,7 +150,7 @@ export async function startWorld({ presentSlug = '47k-r-axial' } = {}) {
   const home = path.join(root, 'home');
   // Each run works on its own copy, so uploads and renders never leak into the next run.
   fs.cpSync(DEMO_CACHE, data, { recursive: true, verbatimSymlinks: true });
-  const count = fs.readdirSync(path.join(data, 'pages')).length;
+  const count = pageSlugs(data).length;
   EXTRA_PAGES.forEach((p, i) => addPage(data, p, count + i));
   const libs = makeHome(home, data, presentSlug);
   fs.mkdirSync(path.join(root, 'tmp'));

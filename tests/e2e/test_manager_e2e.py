@@ -9,10 +9,25 @@ import subprocess
 import tempfile
 import time
 import unittest
+from urllib.parse import quote
 
 from world import World
 
 world: World | None = None
+
+# Demo slugs carry their owner, as on the platform; the page sends them URI-encoded.
+BOARD = "demo/ecc83-preamp"        # its component library page is LIBRARY
+LIBRARY = "vorn-labs/ecc83-preamp-parts"
+LIVE = "demo/pic-programmer"       # no stored render: rendered live
+PROJECT = "vorn-labs/audio-lab"
+
+
+def enc(slug):
+    return quote(slug, safe="")
+
+
+def name_of(slug):
+    return slug.rsplit("/", 1)[-1]
 
 
 def setUpModule():
@@ -55,7 +70,7 @@ class CatalogAndPartsTest(unittest.TestCase):
         total = world.json("/api/v1/pages?type=component&limit=1&offset=0", base=world.platform_url)["total"]
         self.assertEqual(total, len(doc["components"]))
         by_slug = {c["slug"]: c for c in doc["components"]}
-        board = by_slug["ecc83-preamp"]
+        board = by_slug[BOARD]
         self.assertEqual(["board"], board["tags"])
         self.assertEqual(["kicad"], board["eda"])
         self.assertEqual(("demo", "vorn-labs"), (board["owner"], board["org"]))
@@ -66,7 +81,7 @@ class CatalogAndPartsTest(unittest.TestCase):
     def test_part_view_from_a_kicad_pair_and_from_a_part_document(self):
         for suffix, source in ((".kicad_sym", "kicad (generated)"), (".vorn-lbr.json", "vorn-lbr json")):
             slug = component_with(suffix)
-            view = need(world.json(f"/api/part/{slug}"), "api/part")
+            view = need(world.json(f"/api/part/{enc(slug)}"), "api/part")
             self.assertEqual("ok", view["status"], view)
             self.assertEqual(source, view["source"])
             self.assertGreater(view["pins"], 0)
@@ -77,7 +92,7 @@ class CatalogAndPartsTest(unittest.TestCase):
     def test_part_embed_pages_come_from_the_embed_tools(self):
         slug = component_with(".vorn-lbr.json")
         for kind, label in (("symbol", "Pin"), ("footprint", "Pad")):
-            status, body, ctype = world.get(f"/part-embed/{slug}/{kind}")
+            status, body, ctype = world.get(f"/part-embed/{enc(slug)}/{kind}")
             if status == 404 and body == b"not found":
                 self.skipTest("part-embed is not served by this build")
             text = body.decode()
@@ -89,17 +104,19 @@ class CatalogAndPartsTest(unittest.TestCase):
 
 class BoardDataTest(unittest.TestCase):
     def test_board_dependencies_direct_and_through_its_library(self):
-        board = need(world.json("/api/board/ecc83-preamp"), "api/board")
+        board = need(world.json(f"/api/board/{enc(BOARD)}"), "api/board")
+        self.assertEqual(BOARD, board["board"])
         deps = [d["slug"] for d in board["deps"]]
-        library = world.json("/api/v1/pages/ecc83-preamp-parts/files/package.json", base=world.platform_url)
-        via_library = [d for d in library["dependencies"]]
-        self.assertTrue(set(via_library) <= set(deps))
-        self.assertNotIn("ecc83-preamp-parts", deps)
+        library = world.json(f"/api/v1/pages/{LIBRARY}/files/package.json", base=world.platform_url)
+        # Dependencies are named by the part after the owner.
+        via_library = [name_of(d) for d in library["dependencies"]]
+        self.assertTrue(via_library and set(via_library) <= set(deps))
+        self.assertNotIn(name_of(LIBRARY), deps)
         self.assertEqual(len(deps), len(set(deps)))
         self.assertEqual(3, len(board["log"]))
 
     def test_activity_over_the_seeded_history(self):
-        activity = need(world.json("/api/board-activity/ecc83-preamp"), "api/board-activity")["activity"]
+        activity = need(world.json(f"/api/board-activity/{enc(BOARD)}"), "api/board-activity")["activity"]
         self.assertEqual(3, len(activity))
         newest, middle, oldest = activity
         self.assertTrue(newest["pcb_changed"] and newest["sch_changed"])
@@ -110,63 +127,63 @@ class BoardDataTest(unittest.TestCase):
         self.assertEqual(40, len(newest["hash"]))
 
     def test_viewer_pages_and_enrichment(self):
-        status, body, _ = world.get("/board-view/pic-programmer/pcb", timeout=300)
+        status, body, _ = world.get(f"/board-view/{enc(LIVE)}/pcb", timeout=300)
         if status == 404 and body == b"not found":
             self.skipTest("board-view is not served by this build")
         self.assertEqual(200, status, body[:200])
         self.assertIn(b'class="hs"', body)
         self.assertIn(b'data-layer="F.Cu"', body)
-        status, body, _ = world.get("/board-view/pic-programmer/sch", timeout=300)
+        status, body, _ = world.get(f"/board-view/{enc(LIVE)}/sch", timeout=300)
         self.assertEqual(200, status)
         self.assertIn(b"<svg", body)
-        answer = world.json("/board-view/pic-programmer/enrich?mpn=24C16&lcsc=")
+        answer = world.json(f"/board-view/{enc(LIVE)}/enrich?mpn=24C16&lcsc=")
         self.assertIn("found", answer)
-        self.assertEqual({"error": "no query"}, world.json("/board-view/pic-programmer/enrich?mpn=&lcsc="))
+        self.assertEqual({"error": "no query"}, world.json(f"/board-view/{enc(LIVE)}/enrich?mpn=&lcsc="))
 
     def test_organisation_avatar_and_project_hero(self):
         status, body, ctype = world.get("/org-avatar/vorn-labs")
         if status == 404 and body == b"not found":
             self.skipTest("org-avatar is not served by this build")
         self.assertEqual((200, b"\x89PNG", "image/png"), (status, body[:4], ctype))
-        status, body, ctype = world.get("/board-hero/audio-lab")
+        status, body, ctype = world.get(f"/board-hero/{enc(PROJECT)}")
         self.assertEqual((200, b"\x89PNG"), (status, body[:4]))
 
 
 class RenderTest(unittest.TestCase):
     def test_live_render_gives_sheets_pcb_and_glb(self):
-        media = need(world.json("/api/board-media/pic-programmer"), "api/board-media")
+        media = need(world.json(f"/api/board-media/{enc(LIVE)}"), "api/board-media")
         self.assertTrue(media["is_kicad"])
         deadline = time.monotonic() + 600
         while media.get("rendering") and time.monotonic() < deadline:
             time.sleep(2)
-            media = world.json("/api/board-media/pic-programmer")
+            media = world.json(f"/api/board-media/{enc(LIVE)}")
         self.assertFalse(media["rendering"], "live render did not finish")
         self.assertTrue(media["has_pcb"] and media["has_3d"])
         self.assertEqual("Root", media["sheets"][0])
-        for path in ("/board-svg/pic-programmer/pcb", "/board-svg/pic-programmer/sch/0"):
+        for path in (f"/board-svg/{enc(LIVE)}/pcb", f"/board-svg/{enc(LIVE)}/sch/0"):
             status, body, ctype = world.get(path)
             self.assertEqual((200, "image/svg+xml"), (status, ctype))
             self.assertIn(b"<svg", body[:3000])
-        status, body, _ = world.get("/board-glb/pic-programmer")
+        status, body, _ = world.get(f"/board-glb/{enc(LIVE)}")
         self.assertEqual((200, b"glTF"), (status, body[:4]))
 
     def test_stored_render_uploads_once_per_content(self):
-        before = len(world.platform_log("ecc83-preamp"))
-        first = world.render_board("ecc83-preamp")
+        before = len(world.platform_log(BOARD))
+        first = world.render_board(BOARD)
         self.assertEqual(0, first.returncode, first.stderr)
         self.assertIn("uploaded render/ + archived v1.0.0", first.stderr)
-        log = world.platform_log("ecc83-preamp")
+        log = world.platform_log(BOARD)
         self.assertEqual(before + 1, len(log))
         self.assertEqual("render assets + archive v1.0.0", log[0]["message"])
-        files = platform_files("ecc83-preamp")
+        files = platform_files(BOARD)
         for f in ("render/manifest.json", "render/board.glb", "render/pcb.svg", "render/sheet-000.svg",
                   "render/1.0.0/board.glb"):
             self.assertIn(f, files)
-        second = world.render_board("ecc83-preamp")
+        second = world.render_board(BOARD)
         self.assertEqual(0, second.returncode, second.stderr)
         self.assertIn("no content change", second.stderr)
-        self.assertEqual(before + 1, len(world.platform_log("ecc83-preamp")))
-        media = world.json("/api/board-media/ecc83-preamp")
+        self.assertEqual(before + 1, len(world.platform_log(BOARD)))
+        media = world.json(f"/api/board-media/{enc(BOARD)}")
         self.assertTrue(media["stored"])
         self.assertEqual(["1.0.0"], [v["version"] for v in media["versions"]])
 
@@ -202,7 +219,7 @@ class DeliveryTest(unittest.TestCase):
         with open(lib) as f:
             text = f.read()
         for s in slugs:
-            self.assertIn(f'(SYMBOL "{s.upper()}"', text.upper())
+            self.assertIn(f'(SYMBOL "{name_of(s).upper()}"', text.upper())
         self.assertEqual(2, len(os.listdir(os.path.join(world.home, "kicad-libs", "MyParts.pretty"))))
         self.assertEqual(0, self.kicad_cli("sym", "export", "svg", lib).returncode)
         self.assertEqual(0, self.kicad_cli("fp", "export", "svg",
@@ -210,7 +227,7 @@ class DeliveryTest(unittest.TestCase):
 
     def test_project_only_delivery_opens_in_kicad(self):
         dest = os.path.join(world.home, "Projects", "ecc83")
-        result = self.apply({"target": "kicad", "project": True, "board": "ecc83-preamp", "dest": dest,
+        result = self.apply({"target": "kicad", "project": True, "board": BOARD, "dest": dest,
                              "items": []})
         project = result["project"]
         self.assertEqual(dest, project["folder"])

@@ -76,6 +76,36 @@ class PagesApiTest(unittest.TestCase):
             self.assertEqual(404, self.p.request(url)[0], url)
         self.assertEqual(400, self.p.json("/api/v1/pages/safe/commits", body=b"not json")[0])
 
+    def test_owner_slugs_in_every_spelling(self):
+        self.store.upload("acme/blinky", [("b.kicad_pcb", b"pcb"), ("hero.png", b"\x89PNG")], "first", "t")
+        self.store.set_fields("acme/blinky", {"hero": "hero.png"})
+        for spelling in ("acme%2Fblinky", "acme%2fblinky", "acme/blinky", "blinky"):
+            base = f"/api/v1/pages/{spelling}"
+            self.assertEqual((200, b"pcb"), self.p.request(base + "/files/b.kicad_pcb"), spelling)
+            self.assertEqual(["b.kicad_pcb", "hero.png"], [f["path"] for f in self.p.json(base + "/files")[1]["files"]])
+            self.assertEqual(["first"], [e["message"] for e in self.p.json(base + "/log")[1]["log"]])
+            self.assertEqual("acme/blinky", self.p.json(base)[1]["slug"])
+        _, hero = self.p.json("/api/v1/pages/acme%2Fblinky/hero")
+        self.assertEqual((200, b"\x89PNG"), self.p.request(hero["url"]))
+        # An upload to the bare name (as the platform tool sends it) lands on the owner's page.
+        self.assertEqual(200, self.p.json("/api/v1/pages/blinky/commits", body=commit_body([("c.txt", b"c")]))[0])
+        self.assertEqual((200, b"c"), self.p.request("/api/v1/pages/acme/blinky/files/c.txt"))
+        # Two owners of one name: the bare name names neither; other escapes stay refused.
+        self.store.create_page("other/blinky", {})
+        self.assertEqual(404, self.p.request("/api/v1/pages/blinky/files")[0])
+        for url in ("/api/v1/pages/acme%2F..%2Fx/files", "/api/v1/pages/acme%2Fb%2Fc/files",
+                    "/api/v1/pages/acme%2E%2E/files", "/api/v1/pages/%2Fblinky/files"):
+            self.assertEqual(404, self.p.request(url)[0], url)
+        # An owner folder and a one-part page never share a name; the store reloads both levels.
+        with self.assertRaises(ValueError):
+            self.store.create_page("acme", {})
+        self.store.create_page("solo", {})
+        with self.assertRaises(ValueError):
+            self.store.create_page("solo/x", {})
+        from vorn_platform.store import PageStore
+        self.assertEqual(["acme/blinky", "other/blinky", "solo"],
+                         sorted(p["slug"] for p in PageStore(self.p.data).listing(None, 10, 0)[0]))
+
     def test_hero_points_at_a_page_file(self):
         self.store.create_page("proj", {"hero": "hero.png"})
         self.assertEqual(404, self.p.request("/api/v1/pages/proj/hero")[0])

@@ -42,21 +42,22 @@ PART_FAMILIES = [
 ]
 PART_MANUFACTURER = "Vorn Demo Components"
 
-# Demo boards: (slug, demo folder, project stem, tag, owner, org, visibility, title)
+# Demo boards: (slug, demo folder, project stem, tag, owner, org, visibility, title). Slugs carry
+# their owner ("<user or org>/<name>") as on the platform; a few pages keep a one-part slug.
 BOARDS = [
-    ("ecc83-preamp", "ecc83", "ecc83-pp", "board", "demo", "vorn-labs", "public", "ECC83 tube preamp"),
-    ("pic-programmer", "pic_programmer", "pic_programmer", "board", "demo", "", "private", "PIC programmer"),
-    ("complex-hierarchy", "complex_hierarchy", "complex_hierarchy", "molecule", "kestrel", "vorn-labs", "open", "Hierarchical amplifier"),
-    ("flat-hierarchy", "flat_hierarchy", "flat_hierarchy", "board", "juno", "open-hw-guild", "public", "Flat hierarchy programmer"),
-    ("stickhub", "stickhub", "StickHub", "board", "orrin", "open-hw-guild", "open", "StickHub USB hub"),
-    ("interf-u", "interf_u", "interf_u", "molecule", "demo", "vorn-labs", "private", "Interface unit"),
+    ("demo/ecc83-preamp", "ecc83", "ecc83-pp", "board", "demo", "vorn-labs", "public", "ECC83 tube preamp"),
+    ("demo/pic-programmer", "pic_programmer", "pic_programmer", "board", "demo", "", "private", "PIC programmer"),
+    ("vorn-labs/complex-hierarchy", "complex_hierarchy", "complex_hierarchy", "molecule", "kestrel", "vorn-labs", "open", "Hierarchical amplifier"),
+    ("open-hw-guild/flat-hierarchy", "flat_hierarchy", "flat_hierarchy", "board", "juno", "open-hw-guild", "public", "Flat hierarchy programmer"),
+    ("orrin/stickhub", "stickhub", "StickHub", "board", "orrin", "open-hw-guild", "open", "StickHub USB hub"),
+    ("vorn-labs/interf-u", "interf_u", "interf_u", "molecule", "demo", "vorn-labs", "private", "Interface unit"),
     ("video-board", "video", "video", "board", "kestrel", "", "public", "Video capture board"),
 ]
 
 # Projects: (slug, title, owner, org, visibility, boards)
 PROJECTS = [
-    ("audio-lab", "Audio lab", "demo", "vorn-labs", "public", ["ecc83-preamp", "complex-hierarchy"]),
-    ("programmer-kit", "Programmer kit", "juno", "open-hw-guild", "open", ["pic-programmer", "flat-hierarchy"]),
+    ("vorn-labs/audio-lab", "Audio lab", "demo", "vorn-labs", "public", ["demo/ecc83-preamp", "vorn-labs/complex-hierarchy"]),
+    ("programmer-kit", "Programmer kit", "juno", "open-hw-guild", "open", ["demo/pic-programmer", "open-hw-guild/flat-hierarchy"]),
 ]
 
 USERS = ["demo", "kestrel", "juno", "orrin"]

@@ -35,13 +35,18 @@ import part_documents  # noqa: E402
 from git_objects import Repo  # noqa: E402
 from vorn_platform import png  # noqa: E402
 
-GENERATOR_VERSION = "4"
+GENERATOR_VERSION = "5"
 DAY = 86400
 _EXCLUDED_TAGS = {"board", "molecule", "project"}
 
 
 def slugify(text: str, limit: int = 60) -> str:
     return re.sub(r"[^a-z0-9]+", "-", text.lower()).strip("-")[:limit].strip("-")
+
+
+def name_of(slug: str) -> str:
+    """The name part of a slug: "vorn-labs/ne555" -> "ne555"."""
+    return slug.rsplit("/", 1)[-1]
 
 
 class Builder:
@@ -52,14 +57,16 @@ class Builder:
         self.count = 0
         self.records: dict[str, dict] = {}
         self.repos: dict[str, Repo] = {}
+        self.by_name: dict[str, str] = {}  # name part -> slug; names stay unique across owners
 
     def exists(self, slug: str) -> bool:
-        return slug in self.records
+        return name_of(slug) in self.by_name
 
     def create(self, slug: str, rec: dict) -> None:
         rec = dict(rec, slug=slug, order=self.count)
         self.count += 1
         self.records[slug] = rec
+        self.by_name[name_of(slug)] = slug
         self.repos[slug] = Repo(os.path.join(self.pages_dir, slug, "repo"))
 
     def commit(self, slug: str, files, message: str, author: str, when: int) -> None:
@@ -91,18 +98,20 @@ class Builder:
         return owner, org, vis
 
     # ---- KiCad pairs from the official libraries ----------------------------------------
-    def kicad_pair(self, slug: str, sym: list, fp_text: str, brief: str, tags: list[str],
-                   fields: dict | None = None) -> bool:
-        mpn = slug.upper()
+    def kicad_pair(self, name: str, sym: list, fp_text: str, brief: str, tags: list[str],
+                   fields: dict | None = None) -> str:
+        """A component page under its owner ("<org or user>/<name>"); answers its slug."""
+        mpn = name.upper()
         sym_text = sx.symbol_library_text(sx.rename_symbol(sym, mpn))
-        owner, org, vis = self.owner_of(slug)
+        owner, org, vis = self.owner_of(name)
+        slug = f"{org or owner}/{name}"
         rec = {"title": mpn, "brief": brief, "tags": tags, "author_name": owner, "org_name": org,
                "visibility": vis}
         rec.update(fields or {})
         files = [(f"{mpn}.kicad_sym", sym_text.encode()), (f"{mpn}.kicad_mod", fp_text.encode())]
-        when = self.now - self.rng(slug).randint(20, 400) * DAY
+        when = self.now - self.rng(name).randint(20, 400) * DAY
         self.page(slug, rec, files, f"Add {mpn}", owner, when)
-        return True
+        return slug
 
     def library_components(self) -> None:
         libs = T.SYMBOL_LIBRARIES[:4] if self.small else T.SYMBOL_LIBRARIES
@@ -186,12 +195,12 @@ class Builder:
                 slug = slugify(f"{props.get('Value', '')}-{fp_short}")
                 if not slug:
                     continue
-                if slug not in slugs:
-                    if not self.exists(slug):
-                        desc = sx.properties(sym).get("Description", "") or sx.unquote(lib_id[1])
-                        self.kicad_pair(slug, sym, fp_text, f"{props.get('Value', '')} — {desc}",
-                                        ["component"])
-                    slugs.append(slug)
+                if not self.exists(slug):
+                    desc = sx.properties(sym).get("Description", "") or sx.unquote(lib_id[1])
+                    self.kicad_pair(slug, sym, fp_text, f"{props.get('Value', '')} — {desc}",
+                                    ["component"])
+                if self.by_name[slug] not in slugs:
+                    slugs.append(self.by_name[slug])
         return slugs
 
     def board(self, slug, demo, stem, tag, owner, org, vis, title) -> None:
@@ -206,12 +215,13 @@ class Builder:
             comps = comps[:8]
         # About a third directly, the rest through the board's component library page.
         direct, via_lib = comps[: max(1, len(comps) // 3)], comps[max(1, len(comps) // 3):]
-        lib_slug = f"{slug}-parts"
+        name = name_of(slug)
+        lib_slug = f"{org or owner}/{name}-parts"
         if via_lib:
             self.page(lib_slug, {"title": f"{title} component library",
                                  "brief": f"Parts used by {title}", "tags": ["library"],
                                  "author_name": owner, "org_name": org, "visibility": vis},
-                      [("package.json", package_json(lib_slug, "1.0.0", via_lib))],
+                      [("package.json", package_json(name_of(lib_slug), "1.0.0", via_lib))],
                       "Component library", owner, self.now - 45 * DAY)
         read = lambda n: open(os.path.join(folder, n), "rb").read()  # noqa: E731
         pcb = read(stem + ".kicad_pcb").decode()
@@ -222,8 +232,8 @@ class Builder:
             base_files += [("3dmodels/" + n, read("3dmodels/" + n)) for n in sorted(os.listdir(models))]
         sch = read(root_sch).decode()
         pcb_v1, removed = remove_footprints(pcb, 3)
-        deps_v1 = [d for d in direct if d] + ([f"{org or owner}/{lib_slug}"] if via_lib else [])
-        deps = [{"slug": d} for d in direct] + ([f"{org or owner}/{lib_slug}"] if via_lib else [])
+        deps_v1 = [d for d in direct if d] + ([lib_slug] if via_lib else [])
+        deps = [{"slug": d} for d in direct] + ([lib_slug] if via_lib else [])
         history = [
             (self.now - 40 * DAY, "0.1.0", pcb_v1, set_revision(sch, "A"), deps_v1,
              "Initial schematic and layout"),
@@ -236,11 +246,11 @@ class Builder:
                "author_name": owner, "org_name": org, "visibility": vis}
         for i, (when, version, pcb_text, sch_text, dep_list, message) in enumerate(history):
             files = [(stem + ".kicad_pcb", pcb_text.encode()), (root_sch, sch_text.encode()),
-                     ("package.json", package_json(slug, version, dep_list))]
+                     ("package.json", package_json(name, version, dep_list))]
             if i == 0:
                 files += base_files
                 rec["version"] = version
-                self.create(slug, {"type": "component", "starred": slug == "ecc83-preamp",
+                self.create(slug, {"type": "component", "starred": name == "ecc83-preamp",
                                    "composite_score": round(self.rng(slug).uniform(20, 95), 1), **rec})
             self.commit(slug, files, message, owner if i != 1 else T.USERS[(i + len(slug)) % 4], when)
         self.records[slug]["version"] = "1.0.0"
@@ -250,7 +260,7 @@ class Builder:
         self.page(slug, {"title": title, "brief": f"{title}: " + ", ".join(boards), "tags": ["project"],
                          "author_name": owner, "org_name": org, "visibility": vis, "hero": "hero.png",
                          "starred": True},
-                  [("package.json", package_json(slug, "1.0.0", boards)), ("hero.png", hero)],
+                  [("package.json", package_json(name_of(slug), "1.0.0", boards)), ("hero.png", hero)],
                   "Create project", owner, self.now - 30 * DAY)
 
 

@@ -11,7 +11,14 @@ _SEGMENT = re.compile(r"^[^\x00-\x1f/\\]{1,255}$")
 
 
 def valid_slug(slug: str) -> bool:
-    return bool(_SLUG.match(slug)) and ".." not in slug
+    """A page slug: one name, or an owner and a name ("acme/blinky")."""
+    parts = slug.split("/")
+    return len(parts) <= 2 and all(bool(_SLUG.match(p)) and ".." not in p for p in parts)
+
+
+def decode_slug(segment: str) -> str:
+    """A slug sent as one URL segment: "%2F" (either case) stands for "/"; nothing else is decoded."""
+    return segment.replace("%2F", "/").replace("%2f", "/")
 
 
 def valid_ref(ref: str) -> bool:

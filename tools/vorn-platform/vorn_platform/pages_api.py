@@ -52,17 +52,16 @@ def handle(h, method: str, rest: str, query: str) -> None:
         return h.send_json(200, {"pages": pages, "total": total, "limit": limit, "offset": offset})
     if len(parts) < 2 or parts[0] != "pages":
         return h.send_json(404, {"error": "not found"})
-    slug = parts[1]
+    slug, sub = page_slug(store, parts[1:])
     if not names.valid_slug(slug):
         return h.send_json(404, {"error": "no such page"})
-    if method == "POST" and parts[2:] == ["commits"]:
+    if method == "POST" and sub == ["commits"]:
         return upload(h, slug)
     if method != "GET":
         return h.send_json(405, {"error": "method not allowed"})
     rec = store.record(slug)
     if rec is None:
         return h.send_json(404, {"error": "no such page"})
-    sub = parts[2:]
     if not sub:
         rec.pop("order", None)
         return h.send_json(200, rec)
@@ -84,6 +83,22 @@ def handle(h, method: str, rest: str, query: str) -> None:
         return h.send_json(200, {"url": f"/api/v1/pages/{slug}/files/{hero}",
                                  "content_type": content_type(hero)})
     h.send_json(404, {"error": "not found"})
+
+
+def page_slug(store, segments: list[str]) -> tuple[str, list[str]]:
+    """The page a path names, and the rest of the path. A slug comes as one segment (a name, or
+    "owner%2Fname" as the manager sends it) or as the two raw segments owner/name of a page that
+    exists. A bare name that is no page of its own names the one owner/name page of that name."""
+    first = names.decode_slug(segments[0])
+    if "/" in first:
+        return first, segments[1:]
+    if len(segments) >= 2 and store.record(f"{first}/{segments[1]}") is not None:
+        return f"{first}/{segments[1]}", segments[2:]
+    if store.record(first) is None:
+        owned = store.owned_page(first)
+        if owned:
+            return owned, segments[1:]
+    return first, segments[1:]
 
 
 def upload(h, slug: str) -> None:

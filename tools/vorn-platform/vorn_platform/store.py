@@ -70,10 +70,22 @@ class PageStore:
         self._load()
 
     # ---- records -------------------------------------------------------------------------
+    def _slugs_on_disk(self) -> list[str]:
+        """Folders holding a meta.json: pages/<name> and pages/<owner>/<name>."""
+        out = []
+        for first in sorted(os.listdir(self.pages_dir)):
+            folder = os.path.join(self.pages_dir, first)
+            if os.path.isfile(os.path.join(folder, "meta.json")):
+                out.append(first)
+            elif os.path.isdir(folder):
+                out += [f"{first}/{second}" for second in sorted(os.listdir(folder))
+                        if os.path.isfile(os.path.join(folder, second, "meta.json"))]
+        return out
+
     def _load(self) -> None:
-        for slug in sorted(os.listdir(self.pages_dir)):
+        for slug in self._slugs_on_disk():
             meta = os.path.join(self.pages_dir, slug, "meta.json")
-            if not names.valid_slug(slug) or not os.path.isfile(meta):
+            if not names.valid_slug(slug):
                 continue
             try:
                 with open(meta, encoding="utf-8") as f:
@@ -88,6 +100,13 @@ class PageStore:
         with self._lock:
             rec = self._records.get(slug)
             return dict(rec) if rec else None
+
+    def owned_page(self, name: str) -> str | None:
+        """The one owner/name page whose name part is `name` (None when there is none or several):
+        a bare name given where a page is meant, as dependency lists and uploads give it."""
+        with self._lock:
+            found = [s for s in self._records if "/" in s and s.split("/", 1)[1] == name]
+        return found[0] if len(found) == 1 else None
 
     def listing(self, page_type: str | None, limit: int, offset: int) -> tuple[list[dict], int]:
         with self._lock:
@@ -106,6 +125,11 @@ class PageStore:
         with self._lock:
             if slug in self._records:
                 return dict(self._records[slug])
+            # A one-part page and an owner folder of the same name would share pages/<name>.
+            owner_folder = "/" not in slug and os.path.isdir(os.path.join(self.pages_dir, slug))
+            owner_is_page = "/" in slug and slug.split("/")[0] in self._records
+            if owner_folder or owner_is_page:
+                raise ValueError(f"slug {slug!r} clashes with an existing page or owner")
             rec = dict(_RECORD_DEFAULTS)
             rec.update(fields)
             rec["slug"] = slug
