@@ -14,6 +14,7 @@ constexpr Route kRoutes[] = {
     {Match::kPrefix, "/api/in-library", handle_in_library},
     {Match::kPrefix, "/api/suggest-path", handle_suggest_path},
     {Match::kPrefix, "/api/list-dirs", handle_list_dirs},
+    {Match::kPrefix, "/api/dest-state", handle_dest_state},
     {Match::kEquals, "/", handle_index},
     {Match::kEquals, "/loader.gif", handle_loader_gif},
     {Match::kEquals, "/api/components", handle_components},
