@@ -65,8 +65,9 @@ std::string cmd_keep_existing(bool windows, std::string_view folder, std::string
     return powershell_launch(
         fill_template(kWindowsKeep, {ps_literal(folder), ps_literal(backup), list}));
   }
+  // "./" keeps a name that begins with "-" from being read as an option.
   std::string list;
-  for (const auto& r : rels) list += (list.empty() ? "" : " ") + posix_quote(r);
+  for (const auto& r : rels) list += (list.empty() ? "" : " ") + posix_quote("./" + r);
   const std::string b = posix_quote(backup);
   return fill_template(kPosixKeep, {posix_quote(folder), list, b, b});
 }
@@ -83,7 +84,8 @@ std::optional<std::vector<std::string>> keep_existing(const DesktopEnv& env,
   if (!doc.is_object() || !doc.contains("stdout") || !doc["stdout"].is_string())
     return std::nullopt;
   for (const std::string& line : split(doc["stdout"].get<std::string>(), "\n")) {
-    const std::string_view t = trim(line);
+    std::string_view t = trim(line);
+    if (t.starts_with("./")) t.remove_prefix(2);
     if (!t.empty()) moved.emplace_back(t);
   }
   return moved;

@@ -18,7 +18,8 @@ namespace vorn::boards {
 std::string backup_folder_name(std::chrono::system_clock::time_point when);
 
 // The command that moves every existing <folder>/<rel> (a file) to <folder>/<backup>/<rel> and
-// prints each moved rel on a line of its own. POSIX shell, or PowerShell launch on Windows.
+// prints each moved rel on a line of its own (POSIX: as "./<rel>"). POSIX shell, or PowerShell
+// launch on Windows.
 std::string cmd_keep_existing(bool windows, std::string_view folder, std::string_view backup,
                               const std::vector<std::string>& rels);
 

@@ -69,9 +69,11 @@ TEST(ProjectBackup, PosixCommandMovesOnlyExistingFiles) {
   std::ofstream(dir / "P.kicad_sch") << "mine";
   std::ofstream(dir / "3d" / "m $(x).step") << "model";
   std::ofstream(dir / "other.txt") << "untouched";
+  std::ofstream(dir / "-rf") << "a name like an option";
   const std::string cmd = boards::cmd_keep_existing(
-      false, dir.string(), ".backup-T", {"P.kicad_sch", "new.kicad_pro", "3d/m $(x).step"});
-  EXPECT_EQ(run_sh(cmd), "P.kicad_sch\n3d/m $(x).step\n");
+      false, dir.string(), ".backup-T", {"P.kicad_sch", "new.kicad_pro", "3d/m $(x).step", "-rf"});
+  EXPECT_EQ(run_sh(cmd), "./P.kicad_sch\n./3d/m $(x).step\n./-rf\n");
+  EXPECT_TRUE(fs::exists(dir / ".backup-T" / "-rf"));
   EXPECT_FALSE(fs::exists(dir / "P.kicad_sch"));
   std::ifstream kept(dir / ".backup-T" / "P.kicad_sch");
   std::string text;
