@@ -14,7 +14,6 @@ constexpr Route kRoutes[] = {
     {Match::kPrefix, "/api/in-library", handle_in_library},
     {Match::kPrefix, "/api/suggest-path", handle_suggest_path},
     {Match::kPrefix, "/api/list-dirs", handle_list_dirs},
-    {Match::kPrefix, "/api/dest-state", handle_dest_state},
     {Match::kEquals, "/", handle_index},
     {Match::kEquals, "/loader.gif", handle_loader_gif},
     {Match::kEquals, "/api/components", handle_components},
@@ -35,6 +34,8 @@ constexpr Route kRoutes[] = {
     {Match::kPrefix, "/glb/", handle_glb},
     // The bundled 3D viewer script, so the page needs no outside network.
     {Match::kEquals, "/vendor/model-viewer.min.js", handle_model_viewer_js},
+    // What a delivery folder holds before anything is sent there.
+    {Match::kPrefix, "/api/dest-state", handle_dest_state},
 };
 
 bool matches(const Route& route, std::string_view path) {
