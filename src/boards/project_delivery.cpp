@@ -6,13 +6,16 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <set>
 
 #include "embedded_assets.h"
 #include "boards/model_paths.h"
+#include "boards/project_backup.h"
 #include "boards/work_files.h"
 #include "desktop/bridge.h"
 #include "desktop/command_templates.h"
 #include "desktop/desktop_env.h"
+#include "desktop/footprint_files.h"
 #include "platform/platform_api.h"
 #include "proc/runner.h"
 #include "util/text.h"
@@ -44,6 +47,9 @@ struct Delivery {
   std::string nickname;   // project library nickname
   std::vector<std::string> staged;  // staged names, in list order
   std::vector<std::string> files;   // delivered file list
+  std::vector<std::string> errors;  // what the user must be told did not happen
+  std::string backup;               // this delivery's backup folder name inside `folder`
+  std::vector<std::string> kept;    // files moved into it, relative to `folder`
 
   double* fetch_time() const { return request.timings ? &request.timings->fetch : nullptr; }
   double* script_time() const { return request.timings ? &request.timings->script : nullptr; }
@@ -57,7 +63,7 @@ bool is_project_file(std::string_view path) {
 std::string project_folder(const DeliveryRequest& request, const DesktopEnv& env) {
   const std::string_view dest = trim(request.dest);
   if (!dest.empty()) return std::string(dest);
-  return desktop_path(env, {"Documents", "KiCad", "Projects", request.board});
+  return default_project_folder(env, request.board);
 }
 
 // Steps 3 to 7: list, fetch, rewrite and stage the project files, then gather the models.
@@ -72,12 +78,17 @@ void stage_project(Delivery& d) {
     }
   }
   ModelRefs refs;
+  size_t listed = 0;
   for (const std::string& path : paths) {
     if (!is_project_file(path)) continue;
     const std::string leaf(last_segment(path));
     if (!is_plain_file_name(leaf)) continue;
+    ++listed;
     auto bytes = fetch_page_file(d.request.board, path);
-    if (!bytes) continue;
+    if (!bytes) {
+      d.errors.push_back("could not fetch " + path + " from " + d.request.board);
+      continue;
+    }
     if (ends_with(path, ".kicad_pcb") && is_valid_utf8(*bytes)) {
       RewrittenBoard board = rewrite_model_paths(*bytes);
       *bytes = std::move(board.text);
@@ -86,6 +97,7 @@ void stage_project(Delivery& d) {
     }
     if (write_bytes(d.staging / leaf, *bytes)) d.staged.push_back(leaf);
   }
+  if (listed == 0) d.errors.push_back("no KiCad project files on the page " + d.request.board);
   if (!d.staged.empty()) gather_models(d.request.board, d.staging, refs, shapes);
 }
 
@@ -94,41 +106,59 @@ bool send(const Delivery& d, const std::vector<std::string>& local, const std::s
   return bridge_send_files(local, dest);
 }
 
+// Moves the files that `local` would replace in `<folder>/<rel_prefix>` into the backup folder,
+// then sends. False when either fails; nothing is sent over a file that could not be kept.
+bool keep_then_send(Delivery& d, const std::vector<std::string>& local, const std::string& dest,
+                    const std::string& rel_prefix) {
+  std::vector<std::string> rels;
+  for (const std::string& p : local) rels.push_back(rel_prefix + std::string(last_segment(p)));
+  std::optional<std::vector<std::string>> moved;
+  {
+    Stopwatch watch(d.desktop_time());
+    moved = keep_existing(d.env, d.folder, d.backup, rels);
+  }
+  if (!moved) {
+    d.errors.push_back("could not move the existing files of " + dest + " aside (bridge error)");
+    return false;
+  }
+  d.kept.insert(d.kept.end(), moved->begin(), moved->end());
+  return send(d, local, dest);
+}
+
 void run_on_desktop(const Delivery& d, const std::string& command) {
   Stopwatch watch(d.desktop_time());
   bridge_run_and_forget(command);
 }
 
-// Footprint file names already in the desktop's project library folder.
-std::vector<std::string> listed_footprints(const Delivery& d, const std::string& fp_folder) {
-  std::optional<std::string> out;
+// Step 9d: the footprints go into "<folder>/<nick>.pretty". Every footprint already there (one
+// that is replaced, or one that left the board or was added by hand) is moved into the backup
+// folder first, so the folder ends up holding exactly the board's footprints and nothing is lost.
+bool deliver_footprints(Delivery& d, const std::vector<std::string>& pretty) {
+  const std::string fp_folder = d.folder + "/" + d.nickname + ".pretty";
+  const std::string prefix = d.nickname + ".pretty/";
+  std::optional<std::set<std::string>> existing;
   {
     Stopwatch watch(d.desktop_time());
-    out = bridge_run_command(cmd_list_folder_footprints(d.env.windows(), fp_folder));
+    existing = desktop_footprints(d.env, fp_folder);
   }
-  std::vector<std::string> names;
-  if (!out) return names;
-  for (const std::string& line : split(*out, "\n")) {
-    const std::string name(trim(last_segment_any(trim(line))));
-    if (!name.empty() && ends_with(name, ".kicad_mod")) names.push_back(name);
+  std::set<std::string> rels;
+  for (const std::string& p : pretty) rels.insert(prefix + std::string(last_segment_any(p)));
+  if (existing) {
+    for (const std::string& name : *existing) rels.insert(prefix + name);
   }
-  return names;
-}
-
-// Step 9d: the footprints go into "<folder>/<nick>.pretty"; those that left the board go away.
-bool deliver_footprints(const Delivery& d, const std::vector<std::string>& pretty) {
-  const std::string fp_folder = d.folder + "/" + d.nickname + ".pretty";
-  std::vector<std::string> new_names;
-  for (const std::string& p : pretty) new_names.emplace_back(last_segment_any(p));
-  const std::vector<std::string> existing = listed_footprints(d, fp_folder);
+  std::optional<std::vector<std::string>> moved;
+  {
+    Stopwatch watch(d.desktop_time());
+    moved = keep_existing(d.env, d.folder, d.backup, {rels.begin(), rels.end()});
+  }
+  if (!moved) {
+    d.errors.push_back("could not move the existing files of " + fp_folder +
+                       " aside (bridge error)");
+    return false;
+  }
+  d.kept.insert(d.kept.end(), moved->begin(), moved->end());
   run_on_desktop(d, cmd_mkdir_p(fp_folder));
-  const bool sent = send(d, pretty, fp_folder);
-  for (const std::string& name : existing) {
-    if (std::find(new_names.begin(), new_names.end(), name) == new_names.end()) {
-      run_on_desktop(d, cmd_rm_f(fp_folder + "/" + name));
-    }
-  }
-  return sent;
+  return send(d, pretty, fp_folder);
 }
 
 // The string entries of `key` that name files inside the staging folder.
@@ -163,11 +193,20 @@ bool deliver_self_contained(Delivery& d) {
   const std::vector<std::string> root = staged_entries(answer, "root", d.staging);
   const std::vector<std::string> pretty = staged_entries(answer, "pretty", d.staging);
   // Only files that reached the desktop are reported.
-  if (!root.empty() && send(d, root, d.folder)) {
-    for (const std::string& p : root) d.files.emplace_back(last_segment(p));
+  if (!root.empty()) {
+    if (keep_then_send(d, root, d.folder, "")) {
+      for (const std::string& p : root) d.files.emplace_back(last_segment(p));
+    } else {
+      d.errors.push_back("failed to deliver project files to " + d.folder);
+    }
   }
-  if (!pretty.empty() && deliver_footprints(d, pretty)) {
-    for (const std::string& p : pretty) d.files.emplace_back(last_segment(p));
+  if (!pretty.empty()) {
+    if (deliver_footprints(d, pretty)) {
+      for (const std::string& p : pretty) d.files.emplace_back(last_segment(p));
+    } else {
+      d.errors.push_back("failed to deliver footprints to " + d.folder + "/" + d.nickname +
+                         ".pretty");
+    }
   }
   return true;
 }
@@ -175,7 +214,11 @@ bool deliver_self_contained(Delivery& d) {
 void deliver_plain(Delivery& d) {
   std::vector<std::string> local;
   for (const std::string& name : d.staged) local.push_back((d.staging / name).string());
-  if (send(d, local, d.folder)) d.files = d.staged;
+  if (keep_then_send(d, local, d.folder, "")) {
+    d.files = d.staged;
+  } else {
+    d.errors.push_back("failed to deliver project files to " + d.folder);
+  }
 }
 
 // Step 11: what landed directly in "<staging>/3d" goes to "<folder>/3d".
@@ -191,28 +234,52 @@ void deliver_models(Delivery& d) {
   run_on_desktop(d, cmd_mkdir_p(models_folder));
   std::vector<std::string> local;
   for (const std::string& n : names) local.push_back((d.staging / "3d" / n).string());
-  if (!send(d, local, models_folder)) return;
+  if (!keep_then_send(d, local, models_folder, "3d/")) {
+    d.errors.push_back("failed to deliver 3D models to " + models_folder);
+    return;
+  }
   for (const std::string& n : names) d.files.push_back("3d/" + n);
 }
 
 Json project_result(const Delivery& d) {
   Json files = Json::array();
   for (const std::string& f : d.files) files.push_back(f);
-  return Json{{"folder", d.folder}, {"files", std::move(files)}};
+  Json result{{"folder", d.folder}, {"files", std::move(files)}};
+  if (!d.kept.empty()) {
+    result["kept"] =
+        Json{{"folder", d.folder + std::string(d.env.sep()) + d.backup}, {"files", d.kept}};
+  }
+  if (!d.errors.empty()) result["errors"] = d.errors;
+  return result;
 }
 
 }  // namespace
 
 std::optional<Json> deliver_project(const DeliveryRequest& request, ProgressSink& set_stage) {
   if (set_stage) set_stage(request.project_only ? kStageSelfContained : kStagePlainProject);
-  Delivery d{request, {}, {}, {}, {}, {}, {}};
+  Delivery d{
+      request, {}, {}, {}, {}, {}, {}, {}, backup_folder_name(std::chrono::system_clock::now()),
+      {}};
   {
     Stopwatch watch(d.desktop_time());
     d.env = desktop_env();
   }
+  // Without a known desktop the folder would be a guess; a relative one would land wherever the
+  // bridge runs. Neither is written.
+  if (!d.env.known()) {
+    d.errors.emplace_back(kDesktopUnreachable);
+    return project_result(d);
+  }
   d.folder = project_folder(request, d.env);
+  if (!is_desktop_absolute(d.env, d.folder)) {
+    d.errors.emplace_back(kInvalidDestPath);
+    return project_result(d);
+  }
   // The slug names the local staging folder: a slug that could reshape the path stages nothing.
-  if (!is_safe_slug(request.board)) return project_result(d);
+  if (!is_safe_slug(request.board)) {
+    d.errors.push_back("invalid board slug: " + request.board);
+    return project_result(d);
+  }
   d.staging = std::string(kStagingRoot) + "/proj-" + folder_name(request.board);
   d.nickname = folder_name(request.board);
   (void)reset_folder(d.staging);

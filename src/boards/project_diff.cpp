@@ -9,6 +9,7 @@
 #include "desktop/bridge.h"
 #include "desktop/command_templates.h"
 #include "desktop/desktop_env.h"
+#include "desktop/staging.h"
 #include "platform/platform_api.h"
 #include "server/handlers.h"
 #include "util/text.h"
@@ -99,7 +100,10 @@ Json project_diff(const std::string& board, const std::string& dest) {
   }
   std::vector<std::string> names;
   bool exists = false;
-  auto text = bridge_pull_file(path);
+  // Pulled into a folder of this request's own: an apply job may be staging the same names.
+  const StagingFolder staging("diff");
+  std::optional<std::string> text;
+  if (!staging.path().empty()) text = bridge_pull_file_bytes_into(path, staging.path());
   if (text && is_valid_utf8(*text)) {
     names = library_symbol_names(*text);
   }
@@ -123,8 +127,14 @@ Json project_diff(const std::string& board, const std::string& dest) {
 }  // namespace boards
 
 Response handle_project_diff(const Request& request, std::string_view) {
-  return json_response(boards::project_diff(page_slug(query_param(request.url, "board")),
-                                            query_param(request.url, "dest")));
+  const DesktopEnv env = desktop_env();
+  if (!env.known()) return json_response(desktop_unreachable_body());
+  const std::string board = page_slug(query_param(request.url, "board"));
+  std::string dest(trim(query_param(request.url, "dest")));
+  if (dest.empty()) dest = default_project_folder(env, board);
+  if (!is_desktop_absolute(env, dest))
+    return json_response(Json{{"error", std::string(kInvalidDestPath)}});
+  return json_response(boards::project_diff(board, dest));
 }
 
 }  // namespace vorn

@@ -4,19 +4,23 @@
 #include <altium_codec/footprint_writer.h>
 #include <altium_codec/symbol_writer.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "boards/project_delivery.h"
 #include "desktop/bridge.h"
 #include "desktop/command_templates.h"
 #include "desktop/desktop_env.h"
+#include "desktop/footprint_files.h"
 #include "desktop/kicad_guard.h"
 #include "desktop/library_discovery.h"
 #include "desktop/library_merge.h"
+#include "desktop/staging.h"
 #include "parts/part_loading.h"
 #include "util/text.h"
 
@@ -34,8 +38,14 @@ struct JobState {
   std::map<std::string, std::string> fp_uris;
   std::vector<std::string> errors;
   Json added = Json::array();
+  Json skipped = Json::array();  // {"component", "by"}: left as the user had it
   size_t running = 0;
+  std::string staging;  // this job's own local folder
 };
+
+void skip(JobState& job, const std::string& slug, std::string by) {
+  job.skipped.push_back(Json{{"component", slug}, {"by", std::move(by)}});
+}
 
 std::string file_name_of(std::string_view path, std::string_view fallback) {
   const auto cut = path.find_last_of("/\\");
@@ -59,8 +69,10 @@ std::optional<std::string> write_local(const std::string& path, std::string_view
   return std::nullopt;
 }
 
+// The symbol entries of the parts that load, with the slug each came from.
 std::vector<SymbolEntry> convert_symbols(JobState& job, const std::string& lib,
-                                         const std::vector<std::string>& slugs) {
+                                         const std::vector<std::string>& slugs,
+                                         std::vector<std::string>& entry_slugs) {
   std::vector<SymbolEntry> entries;
   for (const auto& slug : slugs) {
     job.progress.set_stage("Converting " + slug + " → " + lib, ++job.running);
@@ -75,6 +87,7 @@ std::vector<SymbolEntry> convert_symbols(JobState& job, const std::string& lib,
     }
     if (auto entry = first_symbol_entry(altium_codec::write_kicad_symbol_lib(loaded->part.symbol))) {
       entries.push_back(std::move(*entry));
+      entry_slugs.push_back(slug);
     }
   }
   return entries;
@@ -82,10 +95,10 @@ std::vector<SymbolEntry> convert_symbols(JobState& job, const std::string& lib,
 
 // Pulls the desktop library. Nothing in the optional means "absent: a new file"; an error text
 // means the library must not be written.
-std::expected<std::optional<std::string>, std::string> pull_library(const std::string& lib,
+std::expected<std::optional<std::string>, std::string> pull_library(const JobState& job, const std::string& lib,
                                                                     const std::string& desktop_file) {
   const std::string file = lib + ".kicad_sym";
-  auto bytes = bridge_pull_file_bytes(desktop_file);
+  auto bytes = bridge_pull_file_bytes_into(desktop_file, job.staging);
   if (bytes) {
     // Repairing bytes would rewrite the user's symbols; leave such a file alone.
     if (!is_valid_utf8(*bytes)) return std::unexpected(file + " merge failed verification — aborted");
@@ -102,14 +115,30 @@ std::expected<std::optional<std::string>, std::string> pull_library(const std::s
   return std::unexpected("could not verify " + file + " on the desktop (bridge error) — skipped to avoid overwriting it");
 }
 
+// "added" holds only the symbols the merge inserted; the others were already in the library.
+void report_symbols(JobState& job, const std::string& lib, const std::vector<SymbolEntry>& entries,
+                    const std::vector<std::string>& entry_slugs,
+                    std::vector<std::string> inserted) {
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const auto hit = std::find(inserted.begin(), inserted.end(), entries[i].name);
+    if (hit == inserted.end()) {
+      skip(job, entry_slugs[i], "symbol " + entries[i].name + " already in " + lib);
+      continue;
+    }
+    inserted.erase(hit);
+    job.added.push_back(Json{{"symbol", entries[i].name}, {"symLib", lib}});
+  }
+}
+
 void symbol_library(JobState& job, const std::string& lib, const std::vector<std::string>& slugs) {
-  const std::vector<SymbolEntry> entries = convert_symbols(job, lib, slugs);
+  std::vector<std::string> entry_slugs;
+  const std::vector<SymbolEntry> entries = convert_symbols(job, lib, slugs, entry_slugs);
   job.progress.set_stage("Merging " + std::to_string(entries.size()) + " symbol(s) into " + lib, job.running);
   const auto uri = job.sym_uris.find(lib);
   const std::string desktop_file = uri != job.sym_uris.end()
       ? uri->second
       : default_symbol_folder(job.env) + std::string(job.env.sep()) + lib + ".kicad_sym";
-  auto pulled = pull_library(lib, desktop_file);
+  auto pulled = pull_library(job, lib, desktop_file);
   if (!pulled) {
     job.errors.push_back(pulled.error());
     return;
@@ -127,7 +156,7 @@ void symbol_library(JobState& job, const std::string& lib, const std::vector<std
     job.errors.push_back(lib + ".kicad_sym merge failed verification — aborted");
     return;
   }
-  const std::string staged = std::string(kStagingDir) + "/" + file_name_of(desktop_file, "lib.kicad_sym");
+  const std::string staged = job.staging + "/" + file_name_of(desktop_file, "lib.kicad_sym");
   if (auto why = write_local(staged, merge.text)) {
     job.errors.push_back("failed to stage " + lib + ".kicad_sym locally: " + *why);
     return;
@@ -136,15 +165,7 @@ void symbol_library(JobState& job, const std::string& lib, const std::vector<std
     job.errors.push_back("failed to write " + lib + ".kicad_sym");
     return;
   }
-  for (const auto& e : entries) job.added.push_back(Json{{"symbol", e.name}, {"symLib", lib}});
-}
-
-std::string footprint_file_name(const altium_codec::VornLbrPart& part, const std::string& slug) {
-  std::string name = part.footprint.name.empty() ? slug : part.footprint.name;
-  for (char& c : name) {
-    if (c == '/' || c == ' ' || c == '\0') c = '_';
-  }
-  return name + ".kicad_mod";
+  report_symbols(job, lib, entries, entry_slugs, merge.inserted);
 }
 
 void footprint_library(JobState& job, const std::string& lib, const std::vector<std::string>& slugs) {
@@ -155,6 +176,16 @@ void footprint_library(JobState& job, const std::string& lib, const std::vector<
       ? uri->second
       : default_footprint_folder(job.env) + std::string(job.env.sep()) + pretty;
   bridge_run_and_forget(cmd_mkdir_p(folder));
+  // What the folder holds is the user's: an existing file is never replaced, and a folder that
+  // cannot be listed gets nothing.
+  auto taken = desktop_footprints(job.env, folder);
+  if (!taken) {
+    job.errors.push_back("could not list " + pretty +
+                         " on the desktop (bridge error) — skipped to avoid overwriting it");
+    return;
+  }
+  std::set<std::string> keys;
+  for (const auto& name : *taken) keys.insert(footprint_key(job.env, name));
   std::vector<std::string> staged;
   for (const auto& slug : slugs) {
     auto loaded = load_part(slug);
@@ -163,7 +194,12 @@ void footprint_library(JobState& job, const std::string& lib, const std::vector<
       job.errors.push_back(slug + ": cannot be installed as a KiCad footprint: " + *why);
       continue;
     }
-    const std::string path = std::string(kStagingDir) + "/" + footprint_file_name(loaded->part, slug);
+    const std::string file = footprint_file_name(loaded->part.footprint.name, slug);
+    if (!keys.insert(footprint_key(job.env, file)).second) {
+      skip(job, slug, "footprint " + file + " already in " + pretty);
+      continue;
+    }
+    const std::string path = job.staging + "/" + file;
     if (auto why = write_local(path, altium_codec::write_kicad_footprint(loaded->part.footprint))) {
       job.errors.push_back(slug + ": failed to stage footprint locally: " + *why);
       continue;
@@ -182,20 +218,21 @@ Json project_result(JobState& job) {
   };
   auto result = deliver_project(
       DeliveryRequest{*job.request.board, job.request.dest, job.request.project_only}, sink);
-  return result ? *result : Json(nullptr);
+  if (!result) return nullptr;
+  // Delivery failures are the job's errors, shown with the others.
+  if (const auto it = result->find("errors"); it != result->end()) {
+    for (const auto& e : *it) job.errors.push_back(e.get<std::string>());
+    result->erase("errors");
+  }
+  return *result;
 }
 
 void run_phases(JobState& job) {
-  std::error_code ec;
-  std::filesystem::create_directories(std::string(kStagingDir), ec);
-  std::filesystem::permissions(std::string(kStagingDir), std::filesystem::perms::all,
-                               std::filesystem::perm_options::replace, ec);
   Groups by_sym, by_fp;
   for (const auto& item : job.request.items) {
     by_sym[item.sym_lib].push_back(item.slug);
     by_fp[item.fp_lib].push_back(item.slug);
   }
-  job.env = desktop_env();
   if (!job.request.items.empty()) {
     const UserLibraries libs = read_user_libraries(job.env);
     job.sym_uris = library_map(libs.sym_libs);
@@ -208,17 +245,27 @@ void run_phases(JobState& job) {
 }  // namespace
 
 Json run_apply_job(const ApplyRequest& request, ApplyProgress& progress) {
-  JobState job{request, progress, {}, {}, {}, {}, Json::array(), 0};
+  JobState job{request, progress, {}, {}, {}, {}, Json::array(), Json::array(), 0, {}};
   Json project = nullptr;
+  job.env = desktop_env();
+  const StagingFolder staging("job");
+  job.staging = staging.path();
   try {
-    run_phases(job);
-    project = project_result(job);
+    // Nothing is written when the desktop's system and home are not known.
+    if (!job.env.known()) {
+      job.errors.push_back(std::string(kDesktopUnreachable));
+    } else if (job.staging.empty()) {
+      job.errors.push_back("could not create a local staging folder");
+    } else {
+      run_phases(job);
+      project = project_result(job);
+    }
   } catch (const std::exception& e) {
     // The record must always reach its final form, or no later job could start.
     job.errors.push_back(std::string("internal error: ") + e.what());
   }
   Json result{{"status", "ok"},     {"count", job.added.size()}, {"added", job.added},
-              {"skipped", Json::array()}, {"errors", job.errors}, {"project", project}};
+              {"skipped", job.skipped}, {"errors", job.errors}, {"project", project}};
   progress.finish(result);
   return result;
 }

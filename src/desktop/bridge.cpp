@@ -59,7 +59,8 @@ void bridge_run_and_forget(std::string_view command) {
 }
 
 std::string pulled_local_path(std::string_view desktop_path) {
-  const auto slash = desktop_path.rfind('/');
+  // A Windows desktop names the file after its last "\".
+  const auto slash = desktop_path.find_last_of("/\\");
   const std::string_view name =
       slash == std::string_view::npos ? desktop_path : desktop_path.substr(slash + 1);
   return std::string(kStagingDir) + "/" + std::string(name);
@@ -72,18 +73,26 @@ std::optional<std::string> bridge_pull_file(std::string_view desktop_path) {
 }
 
 std::optional<std::string> bridge_pull_file_bytes(std::string_view desktop_path) {
+  std::error_code ec;
+  std::filesystem::create_directories(std::string(kStagingDir), ec);
+  std::filesystem::permissions(std::string(kStagingDir), std::filesystem::perms::all,
+                               std::filesystem::perm_options::replace, ec);
+  return bridge_pull_file_bytes_into(desktop_path, kStagingDir);
+}
+
+std::optional<std::string> bridge_pull_file_bytes_into(std::string_view desktop_path,
+                                                       std::string_view save_to) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::create_directories(std::string(kStagingDir), ec);
-  fs::permissions(std::string(kStagingDir), fs::perms::all, fs::perm_options::replace, ec);
-  const std::string local = pulled_local_path(desktop_path);
-  const std::string name = local.substr(kStagingDir.size() + 1);
+  const std::string local =
+      std::string(save_to) + pulled_local_path(desktop_path).substr(kStagingDir.size());
+  const std::string name = local.substr(save_to.size() + 1);
   if (name.empty() || name == "." || name == "..") return std::nullopt;
   // A pull must read only what it brought: drop the copy an earlier pull or staging left.
   if (fs::is_directory(local, ec)) return std::nullopt;
   fs::remove(local, ec);
   (void)run_bridge("pull_file", nlohmann::json{{"filePaths", {to_utf8_lossy(desktop_path)}},
-                                               {"saveTo", std::string(kStagingDir)}});
+                                               {"saveTo", std::string(save_to)}});
   if (!fs::is_regular_file(local, ec)) return std::nullopt;
   std::ifstream in(local, std::ios::binary);
   if (!in) return std::nullopt;

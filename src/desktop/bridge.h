@@ -31,7 +31,7 @@ inline constexpr std::string_view kBridgeProgram = "vorn-desktop";
 void bridge_run_and_forget(std::string_view command);
 
 // Local file name a pull of `desktop_path` lands in: the staging folder, "/", and the text after
-// the last "/" of the path (the whole path when it has none).
+// the last "/" or "\" of the path (the whole path when it has none).
 std::string pulled_local_path(std::string_view desktop_path);
 
 // `pull_file`: the pulled file's text. Any earlier local copy is removed first, so a failed pull
@@ -41,6 +41,10 @@ std::string pulled_local_path(std::string_view desktop_path);
 
 // As bridge_pull_file, but the file's bytes exactly as pulled (no UTF-8 repair).
 [[nodiscard]] std::optional<std::string> bridge_pull_file_bytes(std::string_view desktop_path);
+// As bridge_pull_file_bytes, into the local folder `save_to` (a job's or request's own folder,
+// which must exist) instead of the shared staging folder.
+[[nodiscard]] std::optional<std::string> bridge_pull_file_bytes_into(std::string_view desktop_path,
+                                                                     std::string_view save_to);
 
 // `send_file`: true only when the bridge started and exited with status 0.
 [[nodiscard]] bool bridge_send_files(const std::vector<std::string>& local_paths,

@@ -10,8 +10,6 @@
 namespace vorn {
 namespace {
 
-constexpr std::string_view kWindowsDefaultHome = "C:\\Users\\Default";
-
 class DesktopEnvCache {
  public:
   std::optional<DesktopEnv> get() const {
@@ -40,23 +38,39 @@ std::string_view strip_trailing_separators(std::string_view home) {
 
 }  // namespace
 
-DesktopEnv detect_desktop_env(const CommandRunner& run) {
+bool is_desktop_absolute(bool windows, std::string_view path) {
+  if (!windows) return path.starts_with("/");
+  const bool drive = path.size() >= 3 &&
+                     ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
+                     path[1] == ':' && path[2] == '\\';
+  // UNC: two backslashes, then a server name (not a third separator).
+  const bool unc =
+      path.size() >= 3 && path.starts_with("\\\\") && path[2] != '\\' && path[2] != '/';
+  return drive || unc;
+}
+
+std::optional<DesktopEnv> detect_desktop_env(const CommandRunner& run) {
   const auto home = run("echo $HOME");
-  if (home && home->starts_with("/")) {
+  if (home && is_desktop_absolute(false, *home)) {
     const auto uname = run("uname -s");
     const bool mac = uname && uname->find("Darwin") != std::string::npos;
     return DesktopEnv{mac ? "macos" : "linux", *home};
   }
   const auto profile = run("echo %USERPROFILE%");
-  if (profile && profile->find(':') != std::string::npos) return DesktopEnv{"windows", *profile};
-  return DesktopEnv{"windows", std::string(kWindowsDefaultHome)};
+  if (profile && is_desktop_absolute(true, *profile)) return DesktopEnv{"windows", *profile};
+  return std::nullopt;
 }
 
 DesktopEnv desktop_env() {
   if (auto cached = env_cache().get()) return *cached;
-  DesktopEnv env = detect_desktop_env([](std::string_view c) { return bridge_run_command(c); });
-  env_cache().set(env);
-  return env;
+  auto env = detect_desktop_env([](std::string_view c) { return bridge_run_command(c); });
+  if (!env) return DesktopEnv{};
+  env_cache().set(*env);
+  return *env;
+}
+
+Json desktop_unreachable_body() {
+  return Json{{"error", std::string(kDesktopUnreachable)}};
 }
 
 std::string desktop_path(const DesktopEnv& env, std::initializer_list<std::string_view> components) {
@@ -75,6 +89,10 @@ std::string default_footprint_folder(const DesktopEnv& env) {
   return desktop_path(env, {"Documents", "KiCad", "Footprints"});
 }
 
+std::string default_project_folder(const DesktopEnv& env, std::string_view board) {
+  return desktop_path(env, {"Documents", "KiCad", "Projects", board});
+}
+
 Existence classify_existence(const std::optional<std::string>& bridge_output) {
   if (!bridge_output) return Existence::undetermined;
   if (bridge_output->find("__EXISTS__") != std::string::npos) return Existence::exists;
@@ -87,6 +105,13 @@ Existence desktop_file_exists(std::string_view path) {
 }
 
 Json env_summary(const DesktopEnv& env) {
+  if (!env.known()) {
+    return Json{{"dest_folders", Json::array()},
+                {"error", std::string(kDesktopUnreachable)},
+                {"home", ""},
+                {"os", ""},
+                {"sep", "/"}};
+  }
   return Json{{"os", env.os},
               {"home", env.home},
               {"sep", std::string(env.sep())},

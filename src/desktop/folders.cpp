@@ -108,6 +108,7 @@ Json listing_json(const FolderListing& listing) {
 
 Response handle_pick_folder(const Request&, std::string_view) {
   const DesktopEnv env = desktop_env();
+  if (!env.known()) return json_response(desktop_unreachable_body());
   const std::string id = next_pick_id();
   (void)bridge_run_and_read(cmd_pick_start(env.os, id));
   return json_response(Json{{"token", id}});
@@ -116,13 +117,18 @@ Response handle_pick_folder(const Request&, std::string_view) {
 Response handle_pick_folder_result(const Request& request, std::string_view) {
   const std::string id = clean_pick_id(marker_param(request.url, "?f="));
   if (id.empty()) return json_response(Json{{"cancelled", true}});
-  return json_response(pick_answer(collect_pick(desktop_env(), id)));
+  const DesktopEnv env = desktop_env();
+  if (!env.known()) return json_response(desktop_unreachable_body());
+  return json_response(pick_answer(collect_pick(env, id)));
 }
 
 Response handle_list_dirs(const Request& request, std::string_view) {
   const DesktopEnv env = desktop_env();
+  if (!env.known()) return json_response(desktop_unreachable_body());
   std::string folder = marker_param(request.url, "?p=");
   if (folder.empty()) folder = env.home;
+  if (!is_desktop_absolute(env, folder))
+    return json_response(Json{{"error", std::string(kInvalidDestPath)}});
   if (env.windows()) {
     const auto answer = bridge_run_command(powershell_launch(ps_list_folder_script(folder)));
     return json_response(listing_json(parse_windows_listing(folder, answer)));

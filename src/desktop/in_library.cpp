@@ -205,6 +205,7 @@ Response handle_in_library(const Request& request, std::string_view) {
   Json answer = Json::object();
   if (slugs.empty()) return json_response(answer);
   const DesktopEnv env = desktop_env();
+  if (!env.known()) return json_response(desktop_unreachable_body());
   const UserLibraries libs = read_user_libraries(env);
   const std::vector<std::string> sym_files = uris(libs.sym_libs);
   const std::vector<std::string> fp_folders = uris(libs.fp_libs);

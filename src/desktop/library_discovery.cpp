@@ -111,14 +111,19 @@ std::vector<std::string> suggestion_lines(std::string_view answer) {
 }
 
 Response handle_libraries(const Request&, std::string_view) {
-  return json_response(library_list_json(read_user_libraries(desktop_env())));
+  const DesktopEnv env = desktop_env();
+  if (!env.known()) return json_response(desktop_unreachable_body());
+  return json_response(library_list_json(read_user_libraries(env)));
 }
 
 Response handle_suggest_path(const Request& request, std::string_view) {
   const std::string prefix = clean_suggest_prefix(marker_param(request.url, "?p="));
   const DesktopEnv env = desktop_env();
-  const auto answer = bridge_run_command(cmd_list_subfolders_by_prefix(env.windows(), prefix));
+  if (!env.known()) return json_response(desktop_unreachable_body());
   Json dirs = Json::array();
+  // A relative prefix would be completed in whatever folder the bridge runs in.
+  if (!is_desktop_absolute(env, prefix)) return json_response(Json{{"dirs", dirs}});
+  const auto answer = bridge_run_command(cmd_list_subfolders_by_prefix(env.windows(), prefix));
   if (answer) {
     for (auto& d : suggestion_lines(*answer)) dirs.push_back(std::move(d));
   }

@@ -21,6 +21,7 @@ Response handle_pick_folder_result(const Request&, std::string_view);
 Response handle_in_library(const Request&, std::string_view);
 Response handle_suggest_path(const Request&, std::string_view);
 Response handle_list_dirs(const Request&, std::string_view);
+Response handle_dest_state(const Request&, std::string_view);
 
 // The page and its assets (src/server/asset_routes.cpp).
 Response handle_index(const Request&, std::string_view);

@@ -34,6 +34,8 @@ constexpr Route kRoutes[] = {
     {Match::kPrefix, "/glb/", handle_glb},
     // The bundled 3D viewer script, so the page needs no outside network.
     {Match::kEquals, "/vendor/model-viewer.min.js", handle_model_viewer_js},
+    // What a delivery folder holds before anything is sent there.
+    {Match::kPrefix, "/api/dest-state", handle_dest_state},
 };
 
 bool matches(const Route& route, std::string_view path) {

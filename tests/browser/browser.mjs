@@ -36,20 +36,6 @@ export async function launchBrowser() {
 
 export const texts = loc => loc.evaluateAll(els => els.map(e => e.textContent.trim()));
 
-// Times, inside the page, how long the dialog stays after the apply button turns to "✓ Added":
-// call watchLinger before the job finishes, lingerTime afterwards (milliseconds).
-export const watchLinger = page => page.evaluate(() => {
-  window.__linger = new Promise(resolve => {
-    let t0 = null;
-    const iv = setInterval(() => {
-      const b = document.getElementById('applyBtn');
-      if (t0 == null && b && b.textContent.startsWith('✓ Added')) t0 = performance.now();
-      if (t0 != null && document.getElementById('dlg').hidden) { clearInterval(iv); resolve(performance.now() - t0); }
-    }, 20);
-  });
-});
-export const lingerTime = page => page.evaluate(() => window.__linger);
-
 // Resolves when the board's 3D viewer reports its model loaded. Software WebGL stalls the page
 // for seconds while the first model's lighting is prepared, so only tests that need the model
 // (or interact right after it) wait for it.

@@ -97,16 +97,27 @@ export function part(slug) {
 
 export const inLibrary = { 'cl21a476mqynnne': { by: 'mpn', lib: 'Passives_Cap', fpLib: 'Caps_SMD' }, 'rc0603-10k': { by: 'value+package', lib: 'Passives_Res', fpLib: '' } };
 
+const DIR_TREE = {
+  '/home/ada': ['Documents', 'Downloads', 'Desktop'],
+  '/home/ada/Documents': ['KiCad', 'Notes'],
+  '/home/ada/Documents/KiCad': ['Projects', 'Symbols'],
+  '/home/ada/Documents/KiCad/Projects': [],
+  '/home/ada/Downloads': [], '/home/ada/Desktop': [], '/home/ada/Documents/Notes': [],
+  '/home/ada/Documents/KiCad/Symbols': [], '/home': ['ada'], '/': ['home'],
+};
+
+// What a delivery folder holds: the default project folder of motor-driver-board already holds a
+// project; the folders of the listing tree exist; nothing else does.
+export function destState(p) {
+  if (p === '/home/ada/Documents/KiCad/Projects/motor-driver-board') return { exists: true, has_project: true };
+  return { exists: p.replace(/\/+$/, '') in DIR_TREE, has_project: false };
+}
+
 export function listDirs(p) {
-  const tree = {
-    '/home/ada': ['Documents', 'Downloads', 'Desktop'],
-    '/home/ada/Documents': ['KiCad', 'Notes'],
-    '/home/ada/Documents/KiCad': ['Projects', 'Symbols'],
-    '/home/ada/Documents/KiCad/Projects': [],
-    '/home/ada/Downloads': [], '/home/ada/Desktop': [], '/home/ada/Documents/Notes': [],
-    '/home/ada/Documents/KiCad/Symbols': [], '/home': ['ada'], '/': ['home'],
-  };
+  const tree = DIR_TREE;
   const path = p === '' ? '/home/ada' : p.replace(/\/+$/, '') || '/';
+  // A folder under the home that is not there lists as the real server does: itself, no entries.
+  if (!(path in tree) && path.startsWith('/home/ada/')) return { path, parent: path.slice(0, path.lastIndexOf('/')), dirs: [] };
   if (!(path in tree)) return null;
   const parent = path === '/' ? '' : path.slice(0, path.lastIndexOf('/')) || '/';
   return { path, parent, dirs: tree[path].map(n => ({ name: n, path: (path === '/' ? '' : path) + '/' + n })) };
@@ -116,7 +127,10 @@ export function listDirs(p) {
 export function progress(body, poll) {
   const total = body.items.length;
   if (poll === 1) return { stage: 'Starting…', current: 0, total, done: false };
-  if (poll === 2) return { stage: 'Converting ' + (body.items[0] || {}).slug + ' → ' + (body.items[0] || {}).symLib, current: 1, total, done: false };
+  if (poll === 2) {
+    if (!body.items.length) return { stage: 'Fetching KiCad project files (schematic, PCB, sheets)…', current: 0, total, done: false };
+    return { stage: 'Converting ' + body.items[0].slug + ' → ' + body.items[0].symLib, current: 1, total, done: false };
+  }
   const added = body.items.map(i => ({ symbol: i.slug.toUpperCase(), symLib: i.symLib }));
   const project = body.board ? { folder: body.dest || '/home/ada/Documents/KiCad/Projects/' + body.board, files: ['a.kicad_pro', 'a.kicad_sch', 'a.kicad_pcb'] } : null;
   return { stage: 'Done', current: total, total, done: true,

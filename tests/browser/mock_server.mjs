@@ -140,6 +140,7 @@ export async function startMock({ port = 0 } = {}) {
       if (dest.includes('/Projects/')) return json(res, { exists: true, add: [], keep: deps, remove: ['OldRegulator_LDO'] });
       return json(res, { exists: false, add: deps, keep: [], remove: [] });
     }
+    if (p.startsWith('/api/dest-state')) return json(res, data.destState(params.get('p') || ''));
     if (p.startsWith('/api/list-dirs')) {
       const listing = data.listDirs(params.get('p') || '');
       if (!listing) { req.socket.destroy(); return; }

@@ -7,7 +7,7 @@ import { describe, test, before, after, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import path from 'node:path';
 import { startMock } from './mock_server.mjs';
-import { launchBrowser, shotsDir, texts, watchLinger, lingerTime, waitModel } from './browser.mjs';
+import { launchBrowser, shotsDir, texts, waitModel } from './browser.mjs';
 
 const REAL = process.env.VORN_TEST_BASE_URL;
 const mockOnly = { skip: REAL ? 'depends on the mock server\'s data' : false };
@@ -443,7 +443,6 @@ describe('dialogs', mockOnly, () => {
     await page.locator('.seg button', { hasText: 'KiCad' }).click();
     await row('stm32f103c8t6').locator('select').nth(0).selectOption('Misc');
 
-    await watchLinger(page);
     await page.locator('#applyBtn').click();
     await page.locator('#applyBtn', { hasText: '✓ Added 3' }).waitFor();
     assert.deepEqual(mock.state.applyBodies[0], {
@@ -454,21 +453,27 @@ describe('dialogs', mockOnly, () => {
     });
     assert.ok(mock.state.applyPolls >= 3);
     assert.deepEqual(await texts(page.locator('.summary > div')), ['✓ Done.', 'Merged 3 symbol(s) into your libraries.']);
-    const lingered = await lingerTime(page);
-    assert.ok(lingered > 1400 && lingered < 3000, 'closes about 1.6 s after finishing, measured ' + lingered);
+    // The result stays until the user closes it.
+    await page.waitForTimeout(2500);
+    assert.equal(await page.locator('#dlg').isHidden(), false);
+    await page.locator('#cancelBtn').click();
+    assert.equal(await page.locator('#dlg').isHidden(), true);
     await page.close();
   });
 
-  test('an apply that is refused raises its error', async () => {
+  test('an apply that is refused shows its error in the dialog', async () => {
     const page = await openPage();
     await openBoard(page, 'sensor-node', { model: true });
     await page.locator('#toolbar a', { hasText: 'select all' }).click();
     assert.equal(await page.locator('#addLibBtn').textContent(), 'Add 2 to Library');
     await page.locator('#addLibBtn').click();
     mock.state.overrides['/api/apply'] = { status: 'error', error: 'an apply is already running' };
-    const alerted = new Promise(r => page.once('dialog', d => { r(d.message()); d.dismiss(); }));
+    let alerted = false;
+    page.on('dialog', d => { alerted = true; d.dismiss(); });
     await page.locator('#applyBtn').click();
-    assert.equal(await alerted, 'an apply is already running');
+    await page.locator('#dlgError').waitFor();
+    assert.equal(await page.locator('#dlgError').textContent(), 'an apply is already running');
+    assert.equal(alerted, false);
     assert.equal(await page.locator('#applyBtn').textContent(), 'Yes, add it');
     await page.close();
   });
@@ -489,9 +494,13 @@ describe('dialogs', mockOnly, () => {
     assert.equal(await status.textContent(), '✓ Existing project library found — 0 to add, 1 to remove');
     assert.equal(requests('/api/project-diff?board=motor-driver-board&dest=' + encodeURIComponent('/home/ada/Documents/KiCad/Projects/motor-driver-board')).length, 1);
     const removeRow = page.locator('table.plan tr.remove');
-    assert.deepEqual(await texts(removeRow.locator('td')), ['OldRegulator_LDO', 'flagged for deletion', 'remove from Motor_Driver_Board.kicad_sym', '—']);
+    // The nickname shown is the one delivery writes: the board slug, "/" and blanks as "_".
+    assert.deepEqual(await texts(removeRow.locator('td')), ['OldRegulator_LDO', 'flagged for deletion', 'remove from motor-driver-board.kicad_sym', '—']);
     assert.equal(await page.locator('table.plan tr.add').count(), 0);
-    assert.equal(await page.locator('table.plan tr[data-slug="ao3400"] td:nth-child(3)').textContent(), 'Motor_Driver_Board');
+    assert.equal(await page.locator('table.plan tr[data-slug="ao3400"] td:nth-child(3)').textContent(), 'motor-driver-board');
+    // The default folder already holds a project: the dialog warns before delivery.
+    await page.locator('#destState.warn').waitFor();
+    assert.match(await page.locator('#destState').textContent(), /already holds a KiCad project \(\.kicad_pro\)/);
     await page.screenshot({ path: path.join(shots, 'dialog-project.png') });
 
     // Folder browser: the prefetched home listing, parent row, an empty folder, a failed path.
@@ -524,21 +533,114 @@ describe('dialogs', mockOnly, () => {
     assert.equal(await page.locator('table.plan tr.add').count(), 8);
     assert.equal(await page.locator('table.plan tr.remove').count(), 0);
 
-    await watchLinger(page);
+    await page.locator('#destState', { hasText: 'will be created' }).waitFor();
     await page.locator('#applyBtn').click();
-    await page.locator('#applyBtn', { hasText: '✓ Added 8' }).waitFor();
+    await page.locator('#applyBtn', { hasText: '✓ Delivered' }).waitFor();
     const body = mock.state.applyBodies[0];
     assert.equal(body.project, true);
     assert.equal(body.board, 'motor-driver-board');
     assert.equal(body.dest, '/home/ada/Downloads/motor-driver-board');
-    assert.equal(body.items.length, 8);
-    assert.ok(body.items.every(i => i.symLib === 'Motor_Driver_Board' && i.fpLib === 'Motor_Driver_Board'));
-    assert.deepEqual(await texts(page.locator('.summary > div')), ['✓ Done.', 'Merged 8 symbol(s) into your libraries.',
-      'Delivered 3 project file(s) → ~/Downloads/motor-driver-board', '1 issue(s): ghost-part: no part document on the page']);
+    // Project-only installs nothing into the user's own libraries.
+    assert.deepEqual(body.items, []);
+    assert.deepEqual(await texts(page.locator('.summary > div')), ['Done, with issues.',
+      'Delivered 3 project file(s) → ~/Downloads/motor-driver-board', '1 issue(s):ghost-part: no part document on the page']);
     await page.screenshot({ path: path.join(shots, 'dialog-project-done.png') });
-    // Something was delivered, so the dialog stays for 4.2 s rather than 1.6 s.
-    const lingered = await lingerTime(page);
-    assert.ok(lingered > 4000 && lingered < 6000, 'stays about 4.2 s, measured ' + lingered);
+    await page.waitForTimeout(2000);
+    assert.equal(await page.locator('#dlg').isHidden(), false);
     await page.close();
   });
 });
+
+describe('dialogs say what they will do', mockOnly, () => {
+  const selectAll = async page => {
+    await openBoard(page, 'sensor-node', { model: true });
+    await page.locator('#toolbar a', { hasText: 'select all' }).click();
+  };
+
+  test('a new user without library tables gets the default library and can name a new one', async () => {
+    const page = await openPage();
+    mock.state.overrides['/api/libraries'] = { symLibs: [], fpLibs: [] };
+    mock.state.overrides['/api/in-library'] = {};
+    await page.evaluate(() => loadAux());
+    await selectAll(page);
+    await page.locator('#addLibBtn').click();
+    await page.locator('#dlgStatus', { hasText: '✓ Done' }).waitFor();
+    const first = page.locator('table.plan tbody tr').first();
+    assert.deepEqual(await texts(first.locator('select').nth(0).locator('option')), ['vorn_lbr', 'New library…']);
+    assert.equal(await first.locator('select').nth(1).inputValue(), 'vorn_lbr');
+    // A new library name is checked with the server's rule; a bad or empty one is never sent.
+    await first.locator('select').nth(0).selectOption({ label: 'New library…' });
+    const field = first.locator('input.newlib').first();
+    await page.locator('#applyBtn').click();
+    assert.equal(await page.locator('#dlgError').textContent(), 'Type a name for the new library.');
+    await field.fill('my lib!');
+    assert.equal(await field.evaluate(e => e.classList.contains('bad')), true);
+    await page.locator('#applyBtn').click();
+    assert.match(await page.locator('#dlgError').textContent(), /Library name “my lib!” may only hold/);
+    assert.equal(mock.state.applyBodies.length, 0);
+    await field.fill('my_lib');
+    await page.locator('#applyBtn').click();
+    await page.locator('#applyBtn', { hasText: '✓ Added' }).waitFor();
+    const items = mock.state.applyBodies[0].items;
+    assert.deepEqual([items[0].symLib, items[0].fpLib], ['my_lib', 'vorn_lbr']);
+    assert.ok(items.slice(1).every(i => i.symLib === 'vorn_lbr' && i.fpLib === 'vorn_lbr'));
+    await page.close();
+  });
+
+  test('"~" paths are the home, in the folder browser and in the delivery', async () => {
+    const page = await openPage();
+    await openBoard(page, 'motor-driver-board', { model: true });
+    await page.locator('#addProjectBtn').click();
+    await page.locator('#browseBtn').click();
+    const fb = page.locator('#fbList');
+    await fb.locator('.fbrow').first().waitFor();
+    await page.fill('#fbPath', '~/tilde-test');
+    await page.press('#fbPath', 'Enter');
+    await fb.locator('text=this folder does not exist yet — it will be created').waitFor();
+    assert.equal(requests('/api/list-dirs?p=' + encodeURIComponent('/home/ada/tilde-test')).length, 1);
+    assert.equal(requests('/api/list-dirs?p=' + encodeURIComponent('~/tilde-test')).length, 0);
+    await page.locator('#fbSelect').click();
+    assert.equal(await page.locator('#destFinal').textContent(), '~/tilde-test/motor-driver-board');
+    await page.locator('#destState', { hasText: 'will be created' }).waitFor();
+    await page.locator('#applyBtn').click();
+    await page.locator('#applyBtn', { hasText: '✓ Added' }).waitFor();
+    assert.equal(mock.state.applyBodies[0].dest, '/home/ada/tilde-test/motor-driver-board');
+    await page.close();
+  });
+
+  test('the summary tells what happened, and a footprint-only match is shown as such', async () => {
+    const page = await openPage();
+    await selectAll(page);
+    mock.state.overrides['/api/in-library'] = {
+      'cl21a476mqynnne': { by: 'footprint', lib: '', fpLib: 'MyFootprints' },
+    };
+    await page.locator('#addLibBtn').click();
+    const status = page.locator('#dlgStatus');
+    await status.locator('text=✓ Done').waitFor();
+    assert.equal(await status.textContent(), '✓ Done — none already present · 1 with only a footprint in your libraries');
+    assert.equal(await page.locator('table.plan tr[data-slug="cl21a476mqynnne"] .mark').textContent(), 'footprint in MyFootprints');
+    mock.state.overrides['/api/apply-progress'] = { stage: 'Done', done: true, current: 2, total: 2, result: {
+      status: 'ok', count: 0, added: [], errors: [], project: null,
+      skipped: [{ component: 'cl21a476mqynnne', by: 'symbol C_10u already in Caps' }] } };
+    await page.locator('#applyBtn').click();
+    await page.locator('#applyBtn', { hasText: 'Nothing changed' }).waitFor();
+    assert.deepEqual(await texts(page.locator('.summary > div')), ['✓ Done.',
+      'Skipped 1 already in your libraries (e.g. cl21a476mqynnne · symbol C_10u already in Caps)', 'Nothing changed.']);
+    await page.close();
+  });
+
+  test('an unreachable desktop is said so, with a retry', async () => {
+    const page = await openPage();
+    mock.state.overrides['/api/env'] = { os: '', home: '', sep: '/', dest_folders: [], error: 'desktop not reachable' };
+    await page.evaluate(() => loadAux());
+    await selectAll(page);
+    await page.locator('#addLibBtn').click();
+    await page.locator('#envError').waitFor();
+    assert.match(await page.locator('#envError').textContent(), /not reachable \(desktop not reachable\)\. retry/);
+    delete mock.state.overrides['/api/env'];
+    await page.locator('#envError a').click();
+    await page.locator('#envError').waitFor({ state: 'detached' });
+    await page.close();
+  });
+});
+

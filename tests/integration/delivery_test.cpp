@@ -131,7 +131,10 @@ TEST(Delivery, ProjectOnlyBuildsTheProjectLibraryAndPrunesFootprints) {
   // A file the user put into the library folder that is not a footprint stays.
   write_file(pretty / "notes.txt", "mine");
 
-  // Footprint Z leaves the board: its file goes, the others stay.
+  EXPECT_FALSE(result["project"].contains("kept"));
+  // The user edits the schematic; footprint Z leaves the board: the folder ends up holding the
+  // board's footprints, and the edit, Z and the replaced files are kept in one backup folder.
+  write_file(folder / "P.kicad_sch", "my edit");
   std::string smaller = kBoard;
   smaller.replace(smaller.find("  (footprint \"Other:Z\""), smaller.find(")\n)\n") - smaller.find("  (footprint \"Other:Z\"") + 2, "");
   serve_file(mock, "org/demo", "hw/P.kicad_pcb", smaller);
@@ -143,10 +146,19 @@ TEST(Delivery, ProjectOnlyBuildsTheProjectLibraryAndPrunesFootprints) {
   EXPECT_TRUE(fs::exists(pretty / "notes.txt"));
   const json files = result["project"]["files"];
   EXPECT_EQ(std::count(files.begin(), files.end(), "Z.kicad_mod"), 0);
-  EXPECT_NE(desk.calls().find("rm -f '" + (pretty / "Z.kicad_mod").string().replace(
-                                             (pretty / "Z.kicad_mod").string().find("it's"), 4, "it'\\\\''s") + "'"),
-            std::string::npos)
-      << desk.calls();
+  EXPECT_EQ(desk.calls().find("rm -f"), std::string::npos) << desk.calls();
+  const json kept = result["project"]["kept"];
+  ASSERT_TRUE(kept.is_object()) << result.dump();
+  const fs::path backup = kept["folder"].get<std::string>();
+  EXPECT_EQ(backup.parent_path(), folder);
+  EXPECT_TRUE(backup.filename().string().starts_with(".backup-")) << backup;
+  EXPECT_EQ(read_file(backup / "P.kicad_sch"), "my edit");
+  EXPECT_TRUE(fs::exists(backup / "org_demo.pretty" / "Z.kicad_mod"));
+  EXPECT_TRUE(fs::exists(backup / "org_demo.pretty" / "A.kicad_mod"));
+  EXPECT_TRUE(fs::exists(backup / "3d" / "R.wrl"));
+  for (const char* f : {"P.kicad_sch", "org_demo.pretty/Z.kicad_mod", "fp-lib-table", "3d/R.wrl"}) {
+    EXPECT_NE(std::find(kept["files"].begin(), kept["files"].end(), f), kept["files"].end()) << f;
+  }
 }
 
 TEST(Delivery, NamesThatMerelyHoldTwoDotsAreDelivered) {
@@ -209,8 +221,11 @@ TEST(Delivery, NothingToDeliver) {
   Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"HOME", desk.home().string()}}, {}, desk.extra_path());
   json result = deliver(m, {{"board", "empty"}, {"dest", "/nowhere/x"}});
   EXPECT_EQ(result["project"], json::parse(R"({"folder":"/nowhere/x","files":[]})"));
+  EXPECT_EQ(result["errors"], json({"no KiCad project files on the page empty"}));
+  // An unknown board is an error, not an empty success.
   result = deliver(m, {{"board", "gone"}, {"dest", ""}, {"project", true}});
   EXPECT_EQ(result["project"]["files"], json::array());
+  EXPECT_EQ(result["errors"], json({"no KiCad project files on the page gone"}));
   EXPECT_EQ(desk.calls().find("send_file"), std::string::npos);
 }
 

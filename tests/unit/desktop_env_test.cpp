@@ -29,28 +29,63 @@ struct FakeDesktop {
 
 TEST(DesktopEnv, DetectionBranches) {
   FakeDesktop linux_desk{{{"echo $HOME", "/home/ann"}, {"uname -s", "Linux"}}};
-  EXPECT_EQ(detect_desktop_env(linux_desk.runner()).os, "linux");
-  EXPECT_EQ(detect_desktop_env(linux_desk.runner()).home, "/home/ann");
+  EXPECT_EQ(detect_desktop_env(linux_desk.runner())->os, "linux");
+  EXPECT_EQ(detect_desktop_env(linux_desk.runner())->home, "/home/ann");
 
   FakeDesktop mac{{{"echo $HOME", "/Users/bo"}, {"uname -s", "Darwin"}}};
-  EXPECT_EQ(detect_desktop_env(mac.runner()).os, "macos");
+  EXPECT_EQ(detect_desktop_env(mac.runner())->os, "macos");
 
   FakeDesktop no_uname{{{"echo $HOME", "/root"}}};
-  EXPECT_EQ(detect_desktop_env(no_uname.runner()).os, "linux");
+  EXPECT_EQ(detect_desktop_env(no_uname.runner())->os, "linux");
 
   // A Windows path from "echo $HOME" leads to the Windows branch.
   FakeDesktop win{{{"echo $HOME", "C:\\Users\\me"}, {"echo %USERPROFILE%", "C:\\Users\\me"}}};
-  const DesktopEnv w = detect_desktop_env(win.runner());
-  EXPECT_EQ(w.os, "windows");
-  EXPECT_EQ(w.home, "C:\\Users\\me");
+  const auto w = detect_desktop_env(win.runner());
+  ASSERT_TRUE(w);
+  EXPECT_EQ(w->os, "windows");
+  EXPECT_EQ(w->home, "C:\\Users\\me");
   EXPECT_EQ(win.asked, (std::vector<std::string>{"echo $HOME", "echo %USERPROFILE%"}));
+  FakeDesktop unc{{{"echo %USERPROFILE%", "\\\\srv\\home\\me"}}};
+  EXPECT_EQ(detect_desktop_env(unc.runner())->home, "\\\\srv\\home\\me");
 
-  FakeDesktop unexpanded{{{"echo %USERPROFILE%", "%USERPROFILE%"}}};
-  EXPECT_EQ(detect_desktop_env(unexpanded.runner()).home, "C:\\Users\\Default");
+  // No answer, an unexpanded variable or a relative home: the desktop stays unknown.
+  FakeDesktop unexpanded{{{"echo $HOME", "$HOME"}, {"echo %USERPROFILE%", "%USERPROFILE%"}}};
+  EXPECT_FALSE(detect_desktop_env(unexpanded.runner()));
+  FakeDesktop relative{{{"echo $HOME", "home/x"}, {"echo %USERPROFILE%", "C:Users"}}};
+  EXPECT_FALSE(detect_desktop_env(relative.runner()));
   FakeDesktop none;
-  const DesktopEnv fallback = detect_desktop_env(none.runner());
-  EXPECT_EQ(fallback.os, "windows");
-  EXPECT_EQ(fallback.home, "C:\\Users\\Default");
+  EXPECT_FALSE(detect_desktop_env(none.runner()));
+}
+
+TEST(DesktopEnv, AbsolutePathsOfEachSystem) {
+  struct Case {
+    const char* path;
+    bool posix;
+    bool windows;
+  };
+  const Case cases[] = {
+      {"/home/u/p", true, false},
+      {"/", true, false},
+      {"~/tilde-test", false, false},
+      {"tilde-test", false, false},
+      {"./x", false, false},
+      {"", false, false},
+      {"C:\\Users\\me", false, true},
+      {"c:\\", false, true},
+      {"C:", false, false},
+      {"C:relative", false, false},
+      {"C:/Users/me", false, false},
+      {"1:\\x", false, false},
+      {"\\\\server\\share", false, true},
+      {"\\\\\\x", false, false},
+      {"\\Users\\me", false, false},
+      {"%USERPROFILE%\\x", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(is_desktop_absolute(false, c.path), c.posix) << c.path;
+    EXPECT_EQ(is_desktop_absolute(true, c.path), c.windows) << c.path;
+  }
+  EXPECT_FALSE(is_desktop_absolute(DesktopEnv{}, "/home/u"));
 }
 
 TEST(DesktopEnv, PathsAndSummary) {
@@ -62,6 +97,8 @@ TEST(DesktopEnv, PathsAndSummary) {
   EXPECT_EQ(env_summary(win).dump(),
             R"({"dest_folders":["C:\\Users\\me\\Documents\\KiCad\\Projects","C:\\Users\\me\\Documents","C:\\Users\\me\\Downloads","C:\\Users\\me\\Desktop"],"home":"C:\\Users\\me\\","os":"windows","sep":"\\"})");
   EXPECT_EQ(env_summary(posix)["sep"], "/");
+  EXPECT_EQ(env_summary(DesktopEnv{}).dump(),
+            R"({"dest_folders":[],"error":"desktop not reachable","home":"","os":"","sep":"/"})");
   EXPECT_EQ(kicad_config_dir(posix), "/home/u///.config/kicad");
   EXPECT_EQ(kicad_config_dir(DesktopEnv{"macos", "/Users/b"}), "/Users/b/Library/Preferences/kicad");
   EXPECT_EQ(kicad_config_dir(DesktopEnv{"windows", "C:\\U"}), "C:\\U\\AppData\\Roaming\\kicad");
