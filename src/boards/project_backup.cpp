@@ -22,30 +22,6 @@ constexpr std::string_view kWindowsKeep =
     "New-Item -ItemType Directory -Force -Path (Split-Path -Parent $t) | Out-Null; "
     "Move-Item -LiteralPath $p -Destination $t -Force; [Console]::Out.Write($f + [char]10) } }";
 
-// A PowerShell single-quoted literal's content: every kind of single quote PowerShell accepts
-// (', U+2018, U+2019, U+201A, U+201B) is doubled.
-std::string ps_literal(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\'') {
-      out += "''";
-      continue;
-    }
-    const std::string_view rest = text.substr(i);
-    bool quote = false;
-    for (std::string_view q : {"\u2018", "\u2019", "\u201a", "\u201b"}) {
-      if (rest.starts_with(q)) {
-        out.append(q).append(q);
-        i += q.size() - 1;
-        quote = true;
-        break;
-      }
-    }
-    if (!quote) out += text[i];
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string backup_folder_name(std::chrono::system_clock::time_point when) {
@@ -61,9 +37,9 @@ std::string cmd_keep_existing(bool windows, std::string_view folder, std::string
                               const std::vector<std::string>& rels) {
   if (windows) {
     std::string list;
-    for (const auto& r : rels) list += (list.empty() ? "'" : ",'") + ps_literal(r) + "'";
+    for (const auto& r : rels) list += (list.empty() ? "'" : ",'") + powershell_quote_inner(r) + "'";
     return powershell_launch(
-        fill_template(kWindowsKeep, {ps_literal(folder), ps_literal(backup), list}));
+        fill_template(kWindowsKeep, {powershell_quote_inner(folder), powershell_quote_inner(backup), list}));
   }
   // "./" keeps a name that begins with "-" from being read as an option.
   std::string list;
