@@ -40,6 +40,11 @@ bool LiveRenders::is_rendering(const std::string& slug) const {
 bool start_live_render(const std::string& slug) {
   LiveRenders& renders = LiveRenders::instance();
   if (!renders.begin(slug)) return false;
+  // A render that finished between the caller's cache lookup and begin() is not run again.
+  if (renders.find(slug)) {
+    renders.end(slug);
+    return false;
+  }
   try {
     std::thread([slug] {
       LiveRenders& r = LiveRenders::instance();
