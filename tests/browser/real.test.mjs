@@ -439,7 +439,8 @@ describe('real manager', { skip }, () => {
     // No model on the project page: its hero image from the platform is shown instead.
     await page.waitForFunction(() => { const i = document.querySelector('#box3d img.hero'); return i && i.complete && i.naturalWidth > 0; }, null, { timeout: 30000 });
     await page.screenshot({ path: path.join(shots, 'project.png') });
-    await page.locator(`#list .row[data-slug="${nameOf(BOARD)}"]`).click();
+    // The project lists the board by its name; the row shows (and is keyed by) its catalog record.
+    await page.locator(`#list .row[data-slug="${BOARD}"]`).click();
     assert.deepEqual(await texts(page.locator('#crumbs > *')), ['←', 'Projects', '/', 'Audio lab', '/', 'ECC83 tube preamp']);
     await page.locator('#crumbs .back').click();
     assert.equal(await page.locator('.ov-title .t').textContent(), 'Audio lab');
