@@ -1,9 +1,6 @@
 // The apply worker: symbol phase, footprint phase, project delivery, final record.
 #include "desktop/apply_job.h"
 
-#include <altium_codec/footprint_writer.h>
-#include <altium_codec/symbol_writer.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -14,7 +11,7 @@
 #include "desktop/bridge.h"
 #include "desktop/command_templates.h"
 #include "desktop/desktop_env.h"
-#include "desktop/kicad_guard.h"
+#include "desktop/kicad_pair_install.h"
 #include "desktop/library_discovery.h"
 #include "desktop/library_merge.h"
 #include "parts/part_loading.h"
@@ -59,6 +56,22 @@ std::optional<std::string> write_local(const std::string& path, std::string_view
   return std::nullopt;
 }
 
+std::string footprint_file_name(const altium_codec::VornLbrPart& part, const std::string& slug);
+
+// "<fpLib>:<footprint name>" for the footprint the job installs with this symbol (the item's
+// footprint library, the footprint file's name), or empty when that footprint cannot be installed.
+std::string footprint_ref(const JobState& job, const std::string& sym_lib, const std::string& slug,
+                          const LoadedPart& loaded) {
+  if (!footprint_to_install(loaded)) return "";
+  for (const auto& item : job.request.items) {
+    if (item.slug != slug || item.sym_lib != sym_lib) continue;
+    std::string name = footprint_file_name(loaded.part, slug);
+    if (ends_with(name, ".kicad_mod")) name.resize(name.size() - std::string_view(".kicad_mod").size());
+    return item.fp_lib + ":" + name;
+  }
+  return "";
+}
+
 std::vector<SymbolEntry> convert_symbols(JobState& job, const std::string& lib,
                                          const std::vector<std::string>& slugs) {
   std::vector<SymbolEntry> entries;
@@ -69,13 +82,12 @@ std::vector<SymbolEntry> convert_symbols(JobState& job, const std::string& lib,
       job.errors.push_back(slug + ": " + loaded.error());
       continue;
     }
-    if (auto why = symbol_refusal(loaded->part.symbol)) {
-      job.errors.push_back(slug + ": cannot be installed as a KiCad symbol: " + *why);
+    auto entry = symbol_to_install(*loaded, footprint_ref(job, lib, slug, *loaded));
+    if (!entry) {
+      job.errors.push_back(slug + ": cannot be installed as a KiCad symbol: " + entry.error());
       continue;
     }
-    if (auto entry = first_symbol_entry(altium_codec::write_kicad_symbol_lib(loaded->part.symbol))) {
-      entries.push_back(std::move(*entry));
-    }
+    entries.push_back(std::move(*entry));
   }
   return entries;
 }
@@ -159,12 +171,13 @@ void footprint_library(JobState& job, const std::string& lib, const std::vector<
   for (const auto& slug : slugs) {
     auto loaded = load_part(slug);
     if (!loaded) continue;
-    if (auto why = footprint_refusal(loaded->part.footprint)) {
-      job.errors.push_back(slug + ": cannot be installed as a KiCad footprint: " + *why);
+    auto text = footprint_to_install(*loaded);
+    if (!text) {
+      job.errors.push_back(slug + ": cannot be installed as a KiCad footprint: " + text.error());
       continue;
     }
     const std::string path = std::string(kStagingDir) + "/" + footprint_file_name(loaded->part, slug);
-    if (auto why = write_local(path, altium_codec::write_kicad_footprint(loaded->part.footprint))) {
+    if (auto why = write_local(path, *text)) {
       job.errors.push_back(slug + ": failed to stage footprint locally: " + *why);
       continue;
     }
