@@ -5,6 +5,7 @@
 #include <altium_codec/sexpr.h>
 
 #include <algorithm>
+#include <charconv>
 #include <map>
 #include <optional>
 #include <vector>
@@ -226,7 +227,49 @@ std::expected<std::string, std::string> renamed(const std::string& block,
   return apply_edits(block, std::move(edits));
 }
 
+// Unit and body style of a unit symbol's name, or nothing.
+std::optional<std::pair<int, int>> unit_and_style(std::string_view unit_name) {
+  const auto suffix = unit_suffix(unit_name);
+  if (!suffix) return std::nullopt;
+  const size_t cut = suffix->rfind('_');
+  int unit = 0, style = 0;
+  const char* begin = suffix->data();
+  const auto u = std::from_chars(begin + 1, begin + cut, unit);
+  const auto s = std::from_chars(begin + cut + 1, begin + suffix->size(), style);
+  if (u.ec != std::errc() || s.ec != std::errc()) return std::nullopt;
+  return std::pair{unit, style};
+}
+
 }  // namespace
+
+std::vector<int> unit_numbers(std::string_view block) {
+  std::vector<int> units;
+  auto doc = sexpr::parse_borrowed(block);
+  if (!doc) return units;
+  for (const sexpr::Node unit : children(doc->root(), "symbol")) {
+    const auto us = unit_and_style(unit.atom(1).value_or(""));
+    if (us && us->first > 0 && std::find(units.begin(), units.end(), us->first) == units.end()) {
+      units.push_back(us->first);
+    }
+  }
+  std::sort(units.begin(), units.end());
+  return units;
+}
+
+std::expected<std::string, std::string> unit_block(std::string_view block, int unit) {
+  const std::string text(block);
+  auto doc = read(text);
+  if (!doc) return std::unexpected(doc.error());
+  std::vector<Edit> edits;
+  for (const sexpr::Node sub : children(doc->root(), "symbol")) {
+    const auto us = unit_and_style(sub.atom(1).value_or(""));
+    if (us && (us->first == 0 || us->first == unit) && us->second <= 1) continue;
+    const auto span = list_span(text, sub);
+    if (!span) return std::unexpected("a unit symbol cannot be cut");
+    edits.push_back(Edit{*span, ""});
+  }
+  return apply_edits(text, std::move(edits));
+}
 
 std::expected<std::string, std::string> standalone_symbol_block(std::string_view library_text,
                                                                 std::string_view name,

@@ -11,6 +11,7 @@
 #include <expected>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorn {
 
@@ -25,6 +26,13 @@ namespace vorn {
 // quotes); a hidden Footprint property is added after the last property when it has none.
 [[nodiscard]] std::expected<std::string, std::string> with_footprint_property(
     std::string_view block, std::string_view value);
+
+// The unit numbers above 0 of a standalone block's unit symbols, ascending.
+std::vector<int> unit_numbers(std::string_view block);
+
+// The block keeping only the unit symbols of unit 0 (shared by all units) and of `unit`, each in
+// body style 0 or 1: what KiCad draws when that unit is placed.
+[[nodiscard]] std::expected<std::string, std::string> unit_block(std::string_view block, int unit);
 
 // The version number of a library text's header (0 when it has none), so that a cut block can
 // be read back the way its own library would be read.

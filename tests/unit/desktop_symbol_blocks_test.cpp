@@ -4,6 +4,7 @@
 
 #include "desktop/kicad_guard.h"
 #include "desktop/kicad_symbol_blocks.h"
+#include "parts/part_units.h"
 
 namespace vorn {
 namespace {
@@ -88,6 +89,31 @@ TEST(SymbolBlocks, FootprintPropertyIsReplacedOrAdded) {
   EXPECT_GT(at, added->find("(property \"Reference\""));
   EXPECT_LT(at, added->find("(symbol \"B_1_1\""));
   EXPECT_NE(added->find("(hide yes)"), std::string::npos);
+}
+
+TEST(SymbolBlocks, UnitsOfABlockAndTheViewRecordPerUnit) {
+  auto block = standalone_symbol_block(kLibrary, "TOP", "TOP");
+  ASSERT_TRUE(block);
+  EXPECT_EQ(unit_numbers(*block), (std::vector<int>{1, 2}));
+  auto first = unit_block(*block, 1);
+  ASSERT_TRUE(first);
+  EXPECT_NE(first->find("TOP_0_1"), std::string::npos);
+  EXPECT_NE(first->find("TOP_1_1"), std::string::npos);
+  EXPECT_EQ(first->find("TOP_2_1"), std::string::npos);
+  EXPECT_NE(first->find("(property \"Value\" \"TOP\""), std::string::npos);
+
+  LoadedPart loaded;
+  loaded.part.symbol.name = "TOP";
+  loaded.kicad = KicadPairText{kLibrary, ""};
+  const Json units = part_units(loaded);
+  ASSERT_EQ(units.size(), 2u) << units.dump();
+  EXPECT_EQ(units[0]["unit"], 1);
+  EXPECT_EQ(units[0]["pins"], Json::parse(R"([{"name":"A","number":"1","type":"input"}])"));
+  EXPECT_EQ(units[1]["pins"], Json::parse(R"([{"name":"Y","number":"2","type":"output"}])"));
+  EXPECT_NE(units[1]["svg"].get<std::string>().find("data-num='2'"), std::string::npos);
+  EXPECT_EQ(units[1]["svg"].get<std::string>().find("data-num='1'"), std::string::npos);
+  loaded.kicad.reset();  // part documents have no units of their own
+  EXPECT_TRUE(part_units(loaded).empty());
 }
 
 TEST(SymbolBlocks, LibraryVersionAndPageTextGuard) {
