@@ -185,7 +185,163 @@ def bad_argument(work_dir, nick, names):
     return False
 
 
+# ---- completing mode: libraries only for the nicknames the desktop lacks ------------------
+# selfcontain.py --complete <work_dir> <have_file> <file...>
+# <have_file> (inside <work_dir>) holds {"sym": [...], "fp": [...]}: the nicknames of the
+# user's library tables. Every nickname the schematics or boards use and the tables lack gets a
+# library of its own under "libraries/" made from the embedded copies, under that same
+# nickname, so no reference changes; "sym-lib-table" / "fp-lib-table" get rows for exactly
+# those nicknames and are written only when there is one. Prints one JSON line:
+#   {"root": [...], "folders": [{"folder": rel, "files": [...]}, ...], "symbols": n,
+#    "footprints": m, "missing": {"sym": [...], "fp": [...]}}
+COMPLETE_USAGE = "usage: selfcontain.py --complete <work_dir> <have_file> <file...>"
+LIB_FOLDER = "libraries"
+# A nickname that could not stand in a table row or is not a nickname at all.
+BAD_NICK_RE = re.compile(r'[\\"\x00-\x1f]')
+
+
+def used_values(text, needle):
+    # The "LIB" parts of every "LIB:NAME" value after needle.
+    nicks = []
+    for name, _start, _end in blocks(text, needle):
+        if ":" in name:
+            nicks.append(name.split(":", 1)[0])
+    return nicks
+
+
+def used_nicknames(schematics, boards):
+    sym, fp = [], []
+    for path in schematics:
+        text = read_text(path)
+        sym += used_values(text, '(lib_id "')
+        fp += used_values(text, '(property "Footprint" "')
+    for path in boards:
+        fp += used_values(read_text(path), '(footprint "')
+    keep = lambda nicks: list(dict.fromkeys(n for n in nicks if n and not BAD_NICK_RE.search(n)))
+    return keep(sym), keep(fp)
+
+
+def library_files(nicks, suffix):
+    # Nickname -> a file name of its own under the library folder.
+    taken, out = set(), {}
+    for nick in nicks:
+        base = safe_file_name(nick) or "lib"
+        name, i = base + suffix, 2
+        while name.lower() in taken:
+            name, i = base + "_" + str(i) + suffix, i + 1
+        taken.add(name.lower())
+        out[nick] = name
+    return out
+
+
+def symbols_of(schematics, nick):
+    # The embedded copies of "<nick>:NAME", renamed to NAME; the first schematic wins.
+    collected = {}
+    for path in schematics:
+        text = read_text(path)
+        start = text.find("(lib_symbols")
+        if start < 0:
+            continue
+        section = text[start : balanced_end(text, start)]
+        for name, b_start, b_end in blocks(section, '(symbol "'):
+            if not name.startswith(nick + ":"):
+                continue
+            bare = bare_name(name)
+            if bare not in collected:
+                collected[bare] = section[b_start:b_end].replace('"' + name + '"', '"' + bare + '"', 1)
+    return list(collected.values())
+
+
+def schematic_footprints(schematics, nick):
+    # Bare names the schematics' Footprint fields ask of <nick>.
+    names = set()
+    for path in schematics:
+        for name, _start, _end in blocks(read_text(path), '(property "Footprint" "'):
+            if name.startswith(nick + ":"):
+                names.add(bare_name(name))
+    return names
+
+
+def footprints_of(boards, nick, wanted, pretty_dir):
+    # The board's copies of "<nick>:NAME", and of any footprint whose bare name the schematics
+    # ask of <nick> (a board may carry it under another library).
+    written, met = [], set()
+    for path in boards:
+        text = read_text(path)
+        for name, start, end in blocks(text, '(footprint "'):
+            if not (name.startswith(nick + ":") or bare_name(name) in wanted) or bare_name(name) in met:
+                continue
+            bare = bare_name(name)
+            met.add(bare)
+            out = os.path.join(pretty_dir, safe_file_name(bare) + ".kicad_mod")
+            write_text(out, library_footprint(name, bare, text[start:end]) + "\n")
+            written.append(out)
+    return written
+
+
+def table_rows(kind, files, descr):
+    rows = "".join(
+        '  (lib (name "' + nick + '")(type "KiCad")(uri "${KIPRJMOD}/' + LIB_FOLDER + "/" + f + '")'
+        '(options "")(descr "' + descr + '"))\n'
+        for nick, f in files.items()
+    )
+    return "(" + kind + "\n  (version 7)\n" + rows + ")\n"
+
+
+def complete(work_dir, have_file, names):
+    with open(os.path.join(work_dir, have_file), encoding="utf-8") as f:
+        have = json.load(f)
+    paths = [os.path.join(work_dir, n) for n in names]
+    schematics = [p for n, p in zip(names, paths) if n.endswith(".kicad_sch")]
+    boards = [p for n, p in zip(names, paths) if n.endswith(".kicad_pcb")]
+    used_sym, used_fp = used_nicknames(schematics, boards)
+    missing_sym = [n for n in used_sym if n not in set(have.get("sym", []))]
+    missing_fp = [n for n in used_fp if n not in set(have.get("fp", []))]
+    lib_dir = os.path.join(work_dir, LIB_FOLDER)
+    os.makedirs(lib_dir, exist_ok=True)
+    root, folders, n_symbols, n_footprints = [], [], 0, 0
+    sym_files = library_files(missing_sym, ".kicad_sym")
+    sym_paths = []
+    for nick, file_name in sym_files.items():
+        symbols = symbols_of(schematics, nick)
+        n_symbols += len(symbols)
+        path = os.path.join(lib_dir, file_name)
+        write_text(path, SYM_LIB_HEADER + "".join("\t" + b + "\n" for b in symbols) + ")\n")
+        sym_paths.append(path)
+    if sym_paths:
+        folders.append({"folder": LIB_FOLDER, "files": sym_paths})
+    fp_files = library_files(missing_fp, ".pretty")
+    for nick, folder_name in fp_files.items():
+        pretty_dir = os.path.join(lib_dir, folder_name)
+        os.makedirs(pretty_dir, exist_ok=True)
+        written = footprints_of(boards, nick, schematic_footprints(schematics, nick), pretty_dir)
+        n_footprints += len(written)
+        folders.append({"folder": LIB_FOLDER + "/" + folder_name, "files": written})
+    for kind, table, files, descr in (
+        ("sym_lib_table", "sym-lib-table", sym_files, "vorn-lbr project symbols from the embedded copies"),
+        ("fp_lib_table", "fp-lib-table", fp_files, "vorn-lbr project footprints from the board"),
+    ):
+        if files:
+            path = os.path.join(work_dir, table)
+            write_text(path, table_rows(kind, files, descr))
+            root.append(path)
+    result = {
+        "root": root,
+        "folders": folders,
+        "symbols": n_symbols,
+        "footprints": n_footprints,
+        "missing": {"sym": missing_sym, "fp": missing_fp},
+    }
+    print(json.dumps(result))
+    return 0
+
+
 def main(argv):
+    if len(argv) >= 2 and argv[1] == "--complete":
+        if len(argv) < 5 or bad_argument(argv[2], "nick", argv[3:]):
+            print(COMPLETE_USAGE, file=sys.stderr)
+            return 2
+        return complete(argv[2], argv[3], argv[4:])
     if len(argv) < 4 or bad_argument(argv[1], argv[2], argv[3:]):
         print(USAGE, file=sys.stderr)
         return 2

@@ -11,6 +11,7 @@
 #include "embedded_assets.h"
 #include "boards/model_paths.h"
 #include "boards/project_backup.h"
+#include "boards/project_libraries.h"
 #include "boards/work_files.h"
 #include "desktop/bridge.h"
 #include "desktop/command_templates.h"
@@ -288,6 +289,13 @@ std::optional<Json> deliver_project(const DeliveryRequest& request, ProgressSink
   if (d.staged.empty()) return project_result(d);
   run_on_desktop(d, cmd_mkdir_p(d.folder));
   if (!request.project_only || !deliver_self_contained(d)) deliver_plain(d);
+  if (!request.project_only) {
+    Stopwatch watch(d.script_time());
+    // Integrate mode: the nicknames the user's tables lack get project libraries.
+    for (std::string& f : deliver_missing_libraries(d.env, d.staging, d.staged, d.folder)) {
+      d.files.push_back(std::move(f));
+    }
+  }
   deliver_models(d);
   return project_result(d);
 }

@@ -1,5 +1,6 @@
 // Project delivery: the last step of an apply job that names a board. Copies the board's KiCad
-// project (and its 3D models; in project-only mode a self-contained project library) from the
+// project (and its 3D models; in project-only mode a self-contained project library, otherwise
+// project libraries for the nicknames the user's tables lack, project_libraries.h) from the
 // platform into a folder on the desktop. Runs on the apply worker; never fails the job.
 #pragma once
 

@@ -1,9 +1,6 @@
 // The apply worker: symbol phase, footprint phase, project delivery, final record.
 #include "desktop/apply_job.h"
 
-#include <altium_codec/footprint_writer.h>
-#include <altium_codec/symbol_writer.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -17,7 +14,7 @@
 #include "desktop/command_templates.h"
 #include "desktop/desktop_env.h"
 #include "desktop/footprint_files.h"
-#include "desktop/kicad_guard.h"
+#include "desktop/kicad_pair_install.h"
 #include "desktop/library_discovery.h"
 #include "desktop/library_merge.h"
 #include "desktop/staging.h"
@@ -69,6 +66,20 @@ std::optional<std::string> write_local(const std::string& path, std::string_view
   return std::nullopt;
 }
 
+// "<fpLib>:<footprint name>" for the footprint the job installs with this symbol (the item's
+// footprint library, the footprint file's name), or empty when that footprint cannot be installed.
+std::string footprint_ref(const JobState& job, const std::string& sym_lib, const std::string& slug,
+                          const LoadedPart& loaded) {
+  if (!footprint_to_install(loaded)) return "";
+  for (const auto& item : job.request.items) {
+    if (item.slug != slug || item.sym_lib != sym_lib) continue;
+    std::string name = footprint_file_name(loaded.part.footprint.name, slug);
+    if (ends_with(name, ".kicad_mod")) name.resize(name.size() - std::string_view(".kicad_mod").size());
+    return item.fp_lib + ":" + name;
+  }
+  return "";
+}
+
 // The symbol entries of the parts that load, with the slug each came from.
 std::vector<SymbolEntry> convert_symbols(JobState& job, const std::string& lib,
                                          const std::vector<std::string>& slugs,
@@ -81,14 +92,13 @@ std::vector<SymbolEntry> convert_symbols(JobState& job, const std::string& lib,
       job.errors.push_back(slug + ": " + loaded.error());
       continue;
     }
-    if (auto why = symbol_refusal(loaded->part.symbol)) {
-      job.errors.push_back(slug + ": cannot be installed as a KiCad symbol: " + *why);
+    auto entry = symbol_to_install(*loaded, footprint_ref(job, lib, slug, *loaded));
+    if (!entry) {
+      job.errors.push_back(slug + ": cannot be installed as a KiCad symbol: " + entry.error());
       continue;
     }
-    if (auto entry = first_symbol_entry(altium_codec::write_kicad_symbol_lib(loaded->part.symbol))) {
-      entries.push_back(std::move(*entry));
-      entry_slugs.push_back(slug);
-    }
+    entries.push_back(std::move(*entry));
+    entry_slugs.push_back(slug);
   }
   return entries;
 }
@@ -190,8 +200,9 @@ void footprint_library(JobState& job, const std::string& lib, const std::vector<
   for (const auto& slug : slugs) {
     auto loaded = load_part(slug);
     if (!loaded) continue;
-    if (auto why = footprint_refusal(loaded->part.footprint)) {
-      job.errors.push_back(slug + ": cannot be installed as a KiCad footprint: " + *why);
+    auto text = footprint_to_install(*loaded);
+    if (!text) {
+      job.errors.push_back(slug + ": cannot be installed as a KiCad footprint: " + text.error());
       continue;
     }
     const std::string file = footprint_file_name(loaded->part.footprint.name, slug);
@@ -200,7 +211,7 @@ void footprint_library(JobState& job, const std::string& lib, const std::vector<
       continue;
     }
     const std::string path = job.staging + "/" + file;
-    if (auto why = write_local(path, altium_codec::write_kicad_footprint(loaded->part.footprint))) {
+    if (auto why = write_local(path, *text)) {
       job.errors.push_back(slug + ": failed to stage footprint locally: " + *why);
       continue;
     }

@@ -133,7 +133,32 @@ bool footprint_graphic_is_finite(const FpGraphic& g) {
       g);
 }
 
+// A raw line feed or carriage return between the quotes of a quoted string.
+bool quoted_line_break(std::string_view text) {
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (!in_string) {
+      in_string = c == '"';
+    } else if (c == '\\') {
+      ++i;
+      if (i < text.size() && (text[i] == '\n' || text[i] == '\r')) return true;
+    } else if (c == '"') {
+      in_string = false;
+    } else if (c == '\n' || c == '\r') {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
+
+std::optional<std::string> kicad_text_refusal(std::string_view text) {
+  if (!is_valid_utf8(text)) return "the KiCad text is not valid UTF-8";
+  if (quoted_line_break(text)) return "a quoted text holds a line break";
+  return std::nullopt;
+}
 
 std::optional<std::string> symbol_refusal(const Symbol& symbol) {
   if (!symbol_texts_are_utf8(symbol)) return "the symbol holds text that is not valid UTF-8";

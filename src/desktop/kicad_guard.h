@@ -11,6 +11,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vorn {
 
@@ -19,5 +20,9 @@ std::optional<std::string> symbol_refusal(const altium_codec::Symbol& symbol);
 
 // Why the footprint cannot be installed, or nothing when it can.
 std::optional<std::string> footprint_refusal(const altium_codec::Footprint& footprint);
+
+// Why a piece of KiCad text taken from a page as it stands (a symbol block, a footprint file)
+// cannot go into a user library: text that is not UTF-8, or a line break inside a quoted string.
+std::optional<std::string> kicad_text_refusal(std::string_view text);
 
 }  // namespace vorn

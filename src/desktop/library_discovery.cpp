@@ -73,6 +73,25 @@ std::vector<LibraryEntry> parse_library_tables(std::string_view text) {
   return kept;
 }
 
+std::vector<std::string> table_nicknames(std::string_view text) {
+  std::vector<std::string> names;
+  std::set<std::string> seen;
+  for (const auto& piece : split(text, "(lib ")) {
+    auto name = quoted_field(piece, "(name ");
+    if (name && !name->empty() && seen.insert(*name).second) names.push_back(std::move(*name));
+  }
+  return names;
+}
+
+TableNicknames read_table_nicknames(const DesktopEnv& env) {
+  TableNicknames names;
+  for (auto [table, out] : {std::pair{kSymTable, &names.sym}, std::pair{kFpTable, &names.fp}}) {
+    const auto text = bridge_run_command(cmd_read_lib_tables(env.windows(), kicad_config_dir(env), table));
+    if (text) *out = table_nicknames(*text);
+  }
+  return names;
+}
+
 UserLibraries read_user_libraries(const DesktopEnv& env) {
   UserLibraries libs;
   libs.sym_libs = read_table(env, kSymTable);

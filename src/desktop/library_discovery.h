@@ -35,6 +35,15 @@ std::vector<LibraryEntry> parse_library_tables(std::string_view text);
 // Reads "sym-lib-table" then "fp-lib-table" through the bridge (two commands).
 UserLibraries read_user_libraries(const DesktopEnv& env);
 
+// Every nickname in the user's tables, KiCad's own libraries included: what a delivered project
+// can rely on the desktop to resolve.
+struct TableNicknames {
+  std::vector<std::string> sym;
+  std::vector<std::string> fp;
+};
+std::vector<std::string> table_nicknames(std::string_view text);
+TableNicknames read_table_nicknames(const DesktopEnv& env);
+
 // Library name → uri, for the apply job.
 std::map<std::string, std::string> library_map(const std::vector<LibraryEntry>& entries);
 

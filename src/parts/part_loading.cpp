@@ -55,7 +55,7 @@ std::expected<LoadedPart, std::string> load_part(std::string_view slug, const st
   if (!symbol || !footprint) return std::unexpected("no vorn-lbr JSON or KiCad files on " + std::string(slug));
   auto part = altium_codec::import_kicad(*symbol, *footprint, to_upper(slug));
   if (!part) return std::unexpected(std::move(part.error()));
-  return LoadedPart{std::move(*part), std::string(kSourceKicad)};
+  return LoadedPart{std::move(*part), std::string(kSourceKicad), KicadPairText{*symbol, *footprint}};
 }
 
 }  // namespace vorn

@@ -8,6 +8,7 @@
 #include <altium_codec/part.h>
 
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,9 +18,16 @@ namespace vorn {
 inline constexpr std::string_view kSourcePartDocument = "vorn-lbr json";
 inline constexpr std::string_view kSourceKicad = "kicad (generated)";
 
+// The texts of a page's KiCad pair, as fetched.
+struct KicadPairText {
+  std::string symbol_library;  // the ".kicad_sym" file
+  std::string footprint;       // the ".kicad_mod" file
+};
+
 struct LoadedPart {
   altium_codec::VornLbrPart part;
-  std::string source;  // kSourcePartDocument or kSourceKicad
+  std::string source;                       // kSourcePartDocument or kSourceKicad
+  std::optional<KicadPairText> kicad = {};  // KiCad-pair pages: the texts the part came from
 };
 
 // The part of a page, or the loading error message.

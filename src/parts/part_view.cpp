@@ -7,6 +7,7 @@
 
 #include "parts/part_loading.h"
 #include "parts/part_svg.h"
+#include "parts/part_units.h"
 #include "platform/platform_api.h"
 #include "server/handlers.h"
 #include "util/text.h"
@@ -74,7 +75,7 @@ Json part_view(std::string_view slug) {
   if (!loaded) return error_record(loaded.error());
   const auto& part = loaded->part;
   const bool glb = std::any_of(files.begin(), files.end(), [](const std::string& f) { return ends_with(f, ".glb"); });
-  return Json{{"status", "ok"},
+  Json record{{"status", "ok"},
               {"slug", slug},
               {"mpn", part.mpn},
               {"source", loaded->source},
@@ -84,6 +85,9 @@ Json part_view(std::string_view slug) {
               {"glb", glb},
               {"pins", part.symbol.pins.size()},
               {"pads", part.footprint.pads.size()}};
+  // KiCad-pair pages add their units (pictures and pin types), part documents stay as they are.
+  if (Json units = part_units(*loaded); !units.empty()) record["units"] = std::move(units);
+  return record;
 }
 
 Response handle_part(const Request&, std::string_view received) {

@@ -90,6 +90,16 @@ export function part(slug) {
         { role: 'Silkscreen', key: 'silk', count: 12, kicad: 'F.SilkS', altium: 'Mechanical 13 (Assembly Top)' },
       ] };
   }
+  if (slug === 'led-0603-green') {
+    const pin = (n, name, type, y) => `<g class='pingroup' data-num='${n}' data-name='${name}'><line class='pinvis' x1='0.0' y1='${y}' x2='100.0' y2='${y}' stroke='#dfe4ec' stroke-width='4'/></g>`;
+    const svg = pins => `<svg xmlns='http://www.w3.org/2000/svg' viewBox='-50 -150 200 300' style='width:100%;height:100%'>${pins}</svg>`;
+    return { status: 'ok', slug, mpn: 'LED-0603-GREEN', source: 'kicad (generated)', glb: false, pins: 3, pads: 2, symbol_svg: '', footprint_svg: '',
+      layers: [{ role: 'Copper', key: 'copper', count: 2, kicad: 'F.Cu', altium: 'Top Layer' }],
+      units: [
+        { unit: 1, svg: svg(pin('1', 'A', '', -50) + pin('2', 'K', '', 50)), pins: [{ number: '1', name: 'A', type: 'input' }, { number: '2', name: 'K', type: 'passive' }] },
+        { unit: 2, svg: svg(pin('3', '~', '', 0)), pins: [{ number: '3', name: '~', type: 'power_in' }] },
+      ] };
+  }
   if (slug === 'ghost-part') return { status: 'error', error: 'ghost-part: no part document on the page', hint: ['the page needs an vorn-lbr JSON, or <MPN>.kicad_sym + <MPN>.kicad_mod'] };
   return { status: 'ok', slug, mpn: slug.toUpperCase(), source: 'kicad (generated)', glb: false, pins: 2, pads: 2, symbol_svg: '', footprint_svg: '',
     layers: [{ role: 'Copper', key: 'copper', count: 2, kicad: 'F.Cu', altium: 'Top Layer' }] };

@@ -374,6 +374,15 @@ describe('board view', mockOnly, () => {
     await page.locator('.row.dep[data-slug="led-0603-green"]').click();
     await cv.locator('h2', { hasText: 'LED-0603-GREEN' }).waitFor();
     assert.equal(await cv.locator('.box-b .na').textContent(), 'no 3D model');
+    // A KiCad symbol with units: a selector, "unit n of m", pin tooltips with electrical types.
+    assert.equal(await cv.locator('h2').textContent(), 'LED-0603-GREEN · 3 pins · 2 pads · unit 1 of 2');
+    assert.deepEqual(await texts(cv.locator('.unit-pick button')), ['1', '2']);
+    assert.equal(await cv.locator('iframe').count(), 1);
+    assert.deepEqual(await texts(cv.locator('g.pingroup title')), ['Pin 1 A · input', 'Pin 2 K · passive']);
+    await cv.locator('.unit-pick button', { hasText: '2' }).click();
+    assert.equal(await cv.locator('h2').textContent(), 'LED-0603-GREEN · 3 pins · 2 pads · unit 2 of 2');
+    assert.deepEqual(await texts(cv.locator('g.pingroup title')), ['Pin 3 · power_in']);
+    assert.equal(await cv.locator('.unit-pick button.on').textContent(), '2');
     await page.locator('.row.dep[data-slug="ghost-part"]').click();
     await cv.locator('.bar.warn').waitFor();
     assert.equal(await cv.locator('.bar.warn').textContent(), 'ghost-part: no part document on the page');

@@ -78,8 +78,14 @@ TEST(Delivery, PlainProjectIntoTheDefaultFolder) {
   const fs::path folder = desk.home() / "Documents/KiCad/Projects/org/demo";
   EXPECT_EQ(result["project"],
             json({{"folder", folder.string()},
-                  {"files", {"P.kicad_pro", "P.kicad_pcb", "P-power.kicad_sch", "P.kicad_sch", "3d/C.step",
-                             "3d/D.wrl", "3d/R.wrl"}}}));
+                  {"files", {"P.kicad_pro", "P.kicad_pcb", "P-power.kicad_sch", "P.kicad_sch",
+                             // the home has no library tables: every nickname gets a project library
+                             "libraries/Dev.kicad_sym", "libraries/Lib.pretty/A.kicad_mod",
+                             "libraries/Lib.pretty/B.kicad_mod", "libraries/Other.pretty/Z.kicad_mod",
+                             "sym-lib-table", "fp-lib-table", "3d/C.step", "3d/D.wrl", "3d/R.wrl"}}}));
+  EXPECT_NE(read_file(folder / "sym-lib-table").find("(name \"Dev\")(type \"KiCad\")(uri \"${KIPRJMOD}/libraries/Dev.kicad_sym\")"),
+            std::string::npos);
+  EXPECT_NE(read_file(folder / "libraries/Dev.kicad_sym").find("(symbol \"R\" (symbol \"R_0_1\"))"), std::string::npos);
   // The sub-folder's schematic lands in the project folder itself.
   EXPECT_EQ(read_file(folder / "P-power.kicad_sch"), "(kicad_sch power)");
   EXPECT_EQ(read_file(folder / "P.kicad_sch"), kSchematic);

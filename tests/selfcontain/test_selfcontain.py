@@ -401,6 +401,80 @@ def bare(name):
 
 
 @unittest.skipUnless(KICAD_CLI and os.path.isdir(DEMOS), "needs kicad-cli and the kicad-demos package")
+class CompleteTest(WorkDirTest):
+    """The completing mode: libraries only for the nicknames the user's tables lack."""
+
+    SCH = (
+        '(kicad_sch (lib_symbols\n'
+        '  (symbol "Have:R" (symbol "R_0_1"))\n'
+        '  (symbol "Miss:U" (symbol "U_1_1" (pin input line)) (symbol "U_2_1"))\n'
+        '  (symbol "a/b:X" (symbol "X_1_1"))\n'
+        '  (symbol "a_b:Y" (symbol "Y_1_1"))\n'
+        '  (symbol "Bad\\\\:Z" (symbol "Z_1_1")))\n'
+        ' (symbol (lib_id "Have:R") (property "Footprint" "HaveFp:R_0603"))\n'
+        ' (symbol (lib_id "Miss:U") (property "Footprint" "SchOnly:DIP-8"))\n'
+        ' (symbol (lib_id "a/b:X")) (symbol (lib_id "a_b:Y")) (symbol (lib_id "Bad\\\\:Z")))\n'
+    )
+    PCB = (
+        '(kicad_pcb\n'
+        '  (footprint "HaveFp:R_0603" (at 1 2) (pad "1" smd rect (net 1 "GND")))\n'
+        '  (footprint "Board:DIP-8" (at 3 4 90) (uuid "u") (pad "1" thru_hole rect (net 2 "X")))\n'
+        '  (footprint "Board:DIP-8" (at 5 6))\n'
+        ')\n'
+    )
+
+    def run_complete(self, have):
+        self.put("p.kicad_sch", self.SCH)
+        self.put("p.kicad_pcb", self.PCB)
+        self.put("have.json", json.dumps(have))
+        rc, out, err = run_script("--complete", self.work, "have.json", "p.kicad_sch", "p.kicad_pcb")
+        self.assertEqual(rc, 0, err)
+        return json.loads(out)
+
+    def test_only_missing_nicknames_get_libraries_and_table_rows(self):
+        result = self.run_complete({"sym": ["Have", "Unused"], "fp": ["HaveFp"]})
+        self.assertEqual(result["missing"], {"sym": ["Miss", "a/b", "a_b"], "fp": ["SchOnly", "Board"]})
+        lib = os.path.join(self.work, "libraries")
+        self.assertEqual(
+            result["folders"],
+            [
+                {"folder": "libraries", "files": [os.path.join(lib, n) for n in ("Miss.kicad_sym", "a_b.kicad_sym", "a_b_2.kicad_sym")]},
+                {"folder": "libraries/SchOnly.pretty", "files": [os.path.join(lib, "SchOnly.pretty", "DIP-8.kicad_mod")]},
+                {"folder": "libraries/Board.pretty", "files": [os.path.join(lib, "Board.pretty", "DIP-8.kicad_mod")]},
+            ],
+        )
+        self.assertEqual(result["root"], [self.path("sym-lib-table"), self.path("fp-lib-table")])
+        self.assertEqual(
+            read(os.path.join(lib, "Miss.kicad_sym")),
+            '(kicad_symbol_lib\n\t(version 20231120)\n\t(generator "vorn-lbr")\n'
+            '\t(symbol "U" (symbol "U_1_1" (pin input line)) (symbol "U_2_1"))\n)\n',
+        )
+        sym_table = read(self.path("sym-lib-table"))
+        self.assertEqual(values_after(sym_table, '(name "'), ["Miss", "a/b", "a_b"])
+        self.assertIn('(uri "${KIPRJMOD}/libraries/a_b_2.kicad_sym")', sym_table)
+        self.assertEqual(values_after(read(self.path("fp-lib-table")), '(name "'), ["SchOnly", "Board"])
+        footprint = read(os.path.join(lib, "Board.pretty", "DIP-8.kicad_mod"))
+        self.assertTrue(footprint.startswith('(footprint "DIP-8"\n\t(version 20240108)'), footprint)
+        self.assertNotIn("(at 3 4 90)", footprint)
+        self.assertNotIn("(net ", footprint)
+        # References are left as they are.
+        self.assertEqual(read(self.path("p.kicad_sch")), self.SCH)
+        self.assertEqual(read(self.path("p.kicad_pcb")), self.PCB)
+
+    def test_nothing_missing_writes_no_table(self):
+        result = self.run_complete({"sym": ["Have", "Miss", "a/b", "a_b"], "fp": ["HaveFp", "SchOnly", "Board"]})
+        self.assertEqual(result["root"], [])
+        self.assertEqual(result["folders"], [])
+        self.assertFalse(os.path.exists(self.path("sym-lib-table")))
+
+    def test_bad_arguments(self):
+        for args in (["--complete", self.work, "have.json"], ["--complete", self.work, "have.json", "../x.kicad_sch"]):
+            rc, out, err = run_script(*args)
+            self.assertEqual(rc, 2)
+            self.assertEqual(out, "")
+            self.assertIn("usage: selfcontain.py --complete", err)
+
+
 class DemoProjectTest(unittest.TestCase):
     """Self-contains a real demo project and loads the result with kicad-cli."""
 
