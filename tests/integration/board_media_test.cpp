@@ -62,8 +62,9 @@ TEST(BoardSvg, StoredFilesWithPaddedSheetNumbers) {
   EXPECT_EQ(m.get("/board-svg/b/sch/00001234").body, "<svg>big</svg>");
   EXPECT_EQ(m.get("/board-svg/b/sch/0?v=2").body, "<svg>v2 root</svg>");
   EXPECT_EQ(m.get("/board-svg/b/sch/0?v=5").body, "<svg>root</svg>");  // unknown version: current
-  for (const char* bad : {"/board-svg/b/sch", "/board-svg/b/sch/", "/board-svg/b/sch/-1", "/board-svg/b/sch/x",
-                          "/board-svg/b/other", "/board-svg/b/sch/1", "/board-svg/b"}) {
+  for (const char* bad :
+       {"/board-svg/b/sch", "/board-svg/b/sch/", "/board-svg/b/sch/-1", "/board-svg/b/sch/x",
+        "/board-svg/b/other", "/board-svg/b/sch/1", "/board-svg/b"}) {
     r = m.get(bad);
     EXPECT_EQ(r.status, 404) << bad;
     EXPECT_EQ(r.body, "not rendered") << bad;
@@ -72,13 +73,16 @@ TEST(BoardSvg, StoredFilesWithPaddedSheetNumbers) {
 
 TEST(BoardMediaLive, RoutesServeTheLiveRenderCache) {
   MockPlatform mock;
-  serve_list(mock, "lb", {"lb.kicad_pro", "lb.kicad_sch", "lb-b.kicad_sch", "lb-a.kicad_sch", "lb.kicad_pcb"});
-  for (const char* f : {"lb.kicad_pro", "lb.kicad_sch", "lb-a.kicad_sch", "lb-b.kicad_sch", "lb.kicad_pcb"}) {
+  serve_list(mock, "lb",
+             {"lb.kicad_pro", "lb.kicad_sch", "lb-b.kicad_sch", "lb-a.kicad_sch", "lb.kicad_pcb"});
+  for (const char* f :
+       {"lb.kicad_pro", "lb.kicad_sch", "lb-a.kicad_sch", "lb-b.kicad_sch", "lb.kicad_pcb"}) {
     serve_file(mock, "lb", f, std::string("(") + f + ")");
   }
   serve_file(mock, "lb", "render/sheet-002.svg", "<svg>stored two</svg>");
   serve_file(mock, "lb", "render/sheet-007.svg", "<svg>stored seven</svg>");
-  mock.on_text(kExportSch, make_tar({{"lb.svg", svg("root")}, {"lb-b.svg", svg("b")}, {"lb-a.svg", svg("a")}}));
+  mock.on_text(kExportSch,
+               make_tar({{"lb.svg", svg("root")}, {"lb-b.svg", svg("b")}, {"lb-a.svg", svg("a")}}));
   mock.on_text(kExportPcb, svg("pcb"));
   mock.on_text(kExportGlb, glb("z", "live-glb"));
   Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"VORN_EXPORT_URL", mock.url()}});
@@ -89,22 +93,31 @@ TEST(BoardMediaLive, RoutesServeTheLiveRenderCache) {
   EXPECT_EQ(m.get("/board-svg/lb/sch/7").body, "<svg>stored seven</svg>");
   EXPECT_EQ(m.get("/board-svg/lb/pcb").body, svg("pcb"));
   EXPECT_NE(m.get("/board-glb/lb").body.find("live-glb"), std::string::npos);
-  EXPECT_EQ(m.get("/api/board-upaxis/lb").body, R"({"up_axis":null})");  // the cache is not a source here
+  EXPECT_EQ(m.get("/api/board-upaxis/lb").body,
+            R"({"up_axis":null})");  // the cache is not a source here
 }
 
 class Viewers {
  public:
   Viewers() {
     for (const char* tool : {"vorn-layout-viewer", "vorn-schematic-viewer"}) {
-      make_executable(dir_.path() / tool,
-                      "#!/bin/sh\n"
-                      "echo \"$0 $*\" >> '" + log().string() + "'\n"
-                      "if [ \"$1\" = enrich ]; then\n"
-                      "  [ \"$3\" = FAIL ] && exit 3\n"
-                      "  printf '  {\"mpn\":\"%s\",\"lcsc\":\"%s\"}\\n' \"$3\" \"$5\"; exit 0\n"
-                      "fi\n"
-                      "[ -f '" + (dir_.path() / "fail").string() + "' ] && exit 1\n"
-                      "printf '<html>%s</html>' \"$(cat \"$3\")\" > \"$5\"\n");
+      make_executable(
+          dir_.path() / tool,
+          "#!/bin/sh\n"
+          "echo \"$0 $*\" >> '" +
+              log().string() +
+              "'\n"
+              "if [ \"$1\" = enrich ]; then\n"
+              "  [ \"$3\" = FAIL ] && exit 3\n"
+              "  printf '  {\"mpn\":\"%s\",\"lcsc\":\"%s\"}\\n' \"$3\" \"$5\"; exit 0\n"
+              "fi\n"
+              "[ -f '" +
+              (dir_.path() / "fail").string() +
+              "' ] && exit 1\n"
+              // The page shows the file it was run on, then every other sheet beside it.
+              "{ printf '<html>%s</html>' \"$(cat \"$3\")\"\n"
+              "  for f in $(find \"$(dirname \"$5\")/src\" -name '*.kicad_sch' | sort); do\n"
+              "    [ \"$f\" = \"$3\" ] || printf '+%s' \"$(cat \"$f\")\"; done; } > \"$5\"\n");
     }
   }
   std::string path() const { return dir_.path().string(); }
@@ -122,9 +135,11 @@ class Viewers {
   TempDir dir_;
 };
 
-TEST(BoardView, ViewerPagesAreBuiltOncePerKey) {
+TEST(BoardView, ViewerPagesAreBuiltOncePerKeyWithEverySheet) {
   MockPlatform mock;
-  serve_list(mock, "b", {"sub/first.kicad_sch", "B.kicad_pro", "hw/B.kicad_sch", "B.kicad_pcb"});
+  serve_list(
+      mock, "b",
+      {"sub/first.kicad_sch", "B.kicad_pro", "hw/B.kicad_sch", "B.kicad_pcb", "../x.kicad_sch"});
   serve_file(mock, "b", "hw/B.kicad_sch", "ROOT-SCH");
   serve_file(mock, "b", "sub/first.kicad_sch", "FIRST-SCH");
   serve_file(mock, "b", "B.kicad_pcb", "THE-PCB");
@@ -133,20 +148,64 @@ TEST(BoardView, ViewerPagesAreBuiltOncePerKey) {
   HttpAnswer r = m.get("/board-view/b/sch");
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.content_type, "text/html; charset=utf-8");
-  EXPECT_EQ(r.body, "<html>ROOT-SCH</html>");  // the sheet named after the project file
-  EXPECT_EQ(m.get("/board-view/b/sch").body, "<html>ROOT-SCH</html>");
-  EXPECT_EQ(tools.count("vorn-schematic-viewer embed --file /tmp/vorn-lbr-apply/view-b/board.kicad_sch --out "
-                        "/tmp/vorn-lbr-apply/view-b/sch.html"),
+  // The viewer runs on the sheet named after the project file, with the sub-sheet beside it.
+  EXPECT_EQ(r.body, "<html>ROOT-SCH</html>+FIRST-SCH");
+  EXPECT_EQ(m.get("/board-view/b/sch").body, r.body);
+  EXPECT_EQ(tools.count("vorn-schematic-viewer embed --file "
+                        "/tmp/vorn-lbr-apply/view-b/sch-cur/src/hw/B.kicad_sch "
+                        "--out /tmp/vorn-lbr-apply/view-b/sch-cur/sch.html"),
             1u);
-  // A version is a separate cache entry of the same current file.
-  EXPECT_EQ(m.get("/board-view/b/sch?v=3").body, "<html>ROOT-SCH</html>");
-  EXPECT_EQ(tools.count("vorn-schematic-viewer embed"), 2u);
+  EXPECT_EQ(mock.count(page("b", "/files/..")), 0u);  // a path leaving the folder is never fetched
   EXPECT_EQ(m.get("/board-view/b/pcb").body, "<html>THE-PCB</html>");
-  EXPECT_EQ(tools.count("vorn-layout-viewer embed --file /tmp/vorn-lbr-apply/view-b/board.kicad_pcb"), 1u);
+  EXPECT_EQ(
+      tools.count(
+          "vorn-layout-viewer embed --file /tmp/vorn-lbr-apply/view-b/pcb-cur/src/B.kicad_pcb"),
+      1u);
 
   serve_list(mock, "c", {"z.kicad_sch", "a.kicad_sch"});  // no project file: the first schematic
   serve_file(mock, "c", "z.kicad_sch", "Z");
-  EXPECT_EQ(m.get("/board-view/c/sch").body, "<html>Z</html>");
+  serve_file(mock, "c", "a.kicad_sch", "A");
+  EXPECT_EQ(m.get("/board-view/c/sch").body, "<html>Z</html>+A");
+}
+
+// A stored render version shows the files of the commit that uploaded it: the newest commit whose
+// manifest names it is followed back to the oldest one of that run.
+TEST(BoardView, AVersionShowsTheFilesItWasRenderedFrom) {
+  MockPlatform mock;
+  serve_list(mock, "b", {"b.kicad_pro", "b.kicad_sch", "amp.kicad_sch", "b.kicad_pcb"});
+  serve_file(mock, "b", "b.kicad_sch", "ROOT-NOW");
+  serve_file(mock, "b", "amp.kicad_sch", "AMP-NOW");
+  serve_file(mock, "b", "b.kicad_pcb", "PCB-NOW");
+  const auto manifest = [](const std::string& current, const std::string& hash) {
+    return json{
+        {"v", 2}, {"current", current}, {"versions", {{{"version", current}, {"hash", hash}}}}}
+        .dump();
+  };
+  serve_file(mock, "b", "render/manifest.json", manifest("2.0", "h2"));
+  // Newest first: the 2.0 render, the 2.0 sources, the 1.0 render (a re-render, same hash), the
+  // 1.0 render, the 1.0 sources.
+  mock.on_text(
+      page("b", "/log"),
+      R"({"log":[{"hash":"c5"},{"hash":"c4"},{"hash":"c3"},{"hash":"c2"},{"hash":"c1"}]})");
+  const std::map<std::string, std::string> at = {{"c5", manifest("2.0", "h2")},
+                                                 {"c4", manifest("1.0", "h1")},
+                                                 {"c3", manifest("1.0", "h1")},
+                                                 {"c2", manifest("1.0", "h1")}};
+  for (const auto& [ref, text] : at) serve_file(mock, "b", "render/manifest.json?ref=" + ref, text);
+  serve_file(mock, "b", "b.kicad_sch?ref=c2", "ROOT-ONE");
+  serve_file(mock, "b", "amp.kicad_sch?ref=c2", "AMP-ONE");
+  serve_file(mock, "b", "b.kicad_pcb?ref=c2", "PCB-ONE");
+  Viewers tools;
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}}, {}, tools.path());
+  EXPECT_EQ(m.get("/board-view/b/sch?v=1.0&h=h1").body, "<html>ROOT-ONE</html>+AMP-ONE");
+  EXPECT_EQ(m.get("/board-view/b/pcb?v=1.0").body, "<html>PCB-ONE</html>");
+  EXPECT_EQ(m.get("/board-view/b/sch").body, "<html>ROOT-NOW</html>+AMP-NOW");
+  // The current version needs no history, and each version is its own cache entry.
+  EXPECT_EQ(m.get("/board-view/b/sch?v=2.0").body, "<html>ROOT-NOW</html>+AMP-NOW");
+  EXPECT_EQ(m.get("/board-view/b/sch?v=1.0").body, "<html>ROOT-ONE</html>+AMP-ONE");
+  EXPECT_EQ(tools.count("vorn-schematic-viewer embed"), 3u);
+  // A version no commit names is not shown as the current drawing.
+  EXPECT_EQ(m.get("/board-view/b/pcb?v=0.9").status, 404);
 }
 
 TEST(BoardView, FailuresAnswerTheUnavailableFragment) {
@@ -160,8 +219,10 @@ TEST(BoardView, FailuresAnswerTheUnavailableFragment) {
   // The manager runs for a fixed time so that its standard error can be read afterwards.
   ExitResult run;
   std::thread server([&] {
-    run = run_manager({"--port=" + std::to_string(port)},
-                      {{"VORN_PLATFORM_URL", mock.url()}, {"PATH", tools.path() + ":" + std::getenv("PATH")}}, 6000);
+    run = run_manager(
+        {"--port=" + std::to_string(port)},
+        {{"VORN_PLATFORM_URL", mock.url()}, {"PATH", tools.path() + ":" + std::getenv("PATH")}},
+        6000);
   });
   httplib::Client client("127.0.0.1", port);
   auto res = client.Get("/board-view/b/pcb");
@@ -170,20 +231,23 @@ TEST(BoardView, FailuresAnswerTheUnavailableFragment) {
     res = client.Get("/board-view/b/pcb");
   }
   const std::string fragment =
-      "<p style='font:13px system-ui;color:#8b93a3;padding:24px'>interactive view unavailable (no KiCad file on this "
+      "<p style='font:13px system-ui;color:#8b93a3;padding:24px'>interactive view unavailable (no "
+      "KiCad file on this "
       "page)</p>";
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 404);
   EXPECT_EQ(res->body, fragment);
   EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=utf-8");
-  for (const char* other : {"/board-view/nokicad/sch", "/board-view/b/3d", "/board-view/b", "/board-view/b/pcb/x"}) {
+  for (const char* other :
+       {"/board-view/nokicad/sch", "/board-view/b/3d", "/board-view/b", "/board-view/b/pcb/x"}) {
     auto r = client.Get(other);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 404) << other;
     EXPECT_EQ(r->body, fragment) << other;
   }
   server.join();
-  EXPECT_NE(run.err.find("board-view: vorn-layout-viewer embed failed for b\n"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("board-view: vorn-layout-viewer embed failed for b\n"), std::string::npos)
+      << run.err;
   EXPECT_EQ(tools.count("embed"), 1u);  // only the page with a board file reached the viewer
 }
 
@@ -194,7 +258,8 @@ TEST(BoardViewEnrich, LooksUpOnceAndKeepsFailures) {
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.content_type, "application/json");
   EXPECT_EQ(r.body, R"({"mpn":"LM+358 A","lcsc":"C7"})");
-  EXPECT_EQ(m.get("/board-view/x/enrich?lcsc=C7&mpn=LM%2B358%20A").body, R"({"mpn":"LM+358 A","lcsc":"C7"})");
+  EXPECT_EQ(m.get("/board-view/x/enrich?lcsc=C7&mpn=LM%2B358%20A").body,
+            R"({"mpn":"LM+358 A","lcsc":"C7"})");
   EXPECT_EQ(tools.count("enrich --mpn LM+358 A --lcsc C7"), 1u);
   EXPECT_EQ(m.get("/board-view/b/enrich?lcsc=C9").body, R"({"mpn":"","lcsc":"C9"})");
   EXPECT_EQ(m.get("/board-view/b/enrich?mpn=FAIL").body, R"({"error":"lookup failed"})");
@@ -236,7 +301,8 @@ TEST(OrgAvatar, FetchedFromTheOrganisationSite) {
   HttpAnswer r = m.get("/org-avatar/acme/extra");
   EXPECT_EQ(r.body, "<svg/>");
   EXPECT_EQ(r.content_type, "image/png");
-  for (const char* bad : {"/org-avatar/nourl", "/org-avatar/missing", "/org-avatar//..", "/org-avatar/a%2F.."}) {
+  for (const char* bad :
+       {"/org-avatar/nourl", "/org-avatar/missing", "/org-avatar//..", "/org-avatar/a%2F.."}) {
     r = m.get(bad);
     EXPECT_EQ(r.status, 404) << bad;
     EXPECT_EQ(r.body, "no avatar") << bad;
