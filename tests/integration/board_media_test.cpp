@@ -208,6 +208,27 @@ TEST(BoardView, AVersionShowsTheFilesItWasRenderedFrom) {
   EXPECT_EQ(m.get("/board-view/b/pcb?v=0.9").status, 404);
 }
 
+// The real schematic viewer on the hierarchical KiCad demo: the sub-sheet's circuit (its
+// transistors Q201-Q204) is drawn only when the sub-sheet file is handed over with the root.
+TEST(BoardView, HierarchicalDemoShowsItsSubSheets) {
+  const fs::path demo = "/usr/share/kicad/demos/complex_hierarchy";
+  if (!fs::exists(demo / "ampli_ht.kicad_sch") ||
+      !fs::exists(fs::path(VORN_TOOLS_BIN_DIR) / "vorn-schematic-viewer")) {
+    GTEST_SKIP() << "KiCad demos or the viewer tools are missing";
+  }
+  MockPlatform mock;
+  serve_list(mock, "ch",
+             {"ampli_ht.kicad_sch", "complex_hierarchy.kicad_pro", "complex_hierarchy.kicad_sch"});
+  for (const char* f : {"ampli_ht.kicad_sch", "complex_hierarchy.kicad_sch"}) {
+    serve_file(mock, "ch", f, read_file(demo / f));
+  }
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}}, {}, VORN_TOOLS_BIN_DIR);
+  const HttpAnswer r = m.get("/board-view/ch/sch");
+  ASSERT_EQ(r.status, 200) << r.body;
+  for (const char* part : {"Q201", "Q204", "U201"})
+    EXPECT_NE(r.body.find(part), std::string::npos) << part;
+}
+
 TEST(BoardView, FailuresAnswerTheUnavailableFragment) {
   MockPlatform mock;
   serve_list(mock, "b", {"b.kicad_pcb"});
