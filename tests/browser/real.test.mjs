@@ -100,7 +100,8 @@ describe('real manager', { skip }, () => {
     const page = await openPage();
     const mine = top().filter(r => r.owner === catalog.me);
     const org = top().filter(r => catalog.orgs.includes(r.org));
-    assert.deepEqual(await texts(page.locator('#tabs button')), [`Personal · ${mine.length}`, `Organization · ${org.length}`, 'Public']);
+    assert.deepEqual(await texts(page.locator('#tabs button')), [`Personal · ${mine.length}`, `Organization · ${org.length}`, 'Public',
+      `Components · ${catalog.components.length - top().length}`]);
     // Starred records first, then by title.
     assert.deepEqual(await rowSlugs(page), ['audio-lab', 'ecc83-preamp', 'bare-board', 'pic-programmer', 'relay-card']);
     await page.fill('#q', 'PIC'.toLowerCase());
