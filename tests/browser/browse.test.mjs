@@ -222,6 +222,23 @@ describe('honest states', () => {
   });
 });
 
+describe('categories', () => {
+  test('board components are grouped by category, from tags and texts or else their symbol\'s name', async () => {
+    const part = (slug, brief, extra) => ({ slug, title: slug, brief, tags: ['component'], owner: 'x', org: '', visibility: 'public', eda: ['kicad'], ...extra });
+    const parts = [part('r1', '100k — amp-pp:R'), part('c1', '22n — amp-pp:C_Small'), part('cp1', '10u — amp-pp:CP'),
+      part('v1', 'ECC83 — amp-pp:ECC83'), part('j1', 'IN — amp-pp:Conn_01x02'), part('q1', 'BC547 — amp-pp:Q_NPN_BCE'),
+      part('k1', 'doc', { category: 'Relays' }), part('d1', 'zener diode 5V1')];
+    const page = await openPage('#/board/sensor-node', st => {
+      st.overrides['/api/components'] = { status: 'ok', components: [...data.components, ...parts], me: data.me, orgs: data.orgs };
+      st.overrides['/api/board/sensor-node'] = { status: 'ok', deps: parts.map(p => ({ slug: p.slug })), log: [] };
+    });
+    await page.locator('#list .group').first().waitFor();
+    assert.deepEqual(await texts(page.locator('#list .group')),
+      ['Transistors · 1', 'Diodes · 1', 'Resistors · 1', 'Capacitors · 2', 'Connectors · 1', 'Other · 1', 'Relays · 1']);
+    assert.equal(await page.locator('#list .group', { hasText: 'Other' }).locator('xpath=following-sibling::div[1]').getAttribute('data-slug'), 'v1');
+  });
+});
+
 describe('viewers and small things', () => {
   test('a viewer box expands to the page and back; rendering shows elapsed time', async () => {
     const page = await openPage('#/board/motor-driver-board');
