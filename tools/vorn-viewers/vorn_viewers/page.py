@@ -30,6 +30,8 @@ _BUTTONS = ('<div class="tools"><button id="zin" title="zoom in"><svg viewBox="0
 _SCRIPT = """
 (function(){
 const main=document.querySelector('main'),svg=main.querySelector('svg'),tip=document.getElementById('tip'),info=document.getElementById('info');
+// The tip sits beside the pointer, flipped to its other side where it would leave the frame.
+function place(e){const w=tip.offsetWidth,h=tip.offsetHeight;let x=e.clientX+12,y=e.clientY+12;if(x+w>innerWidth-4)x=Math.max(4,e.clientX-12-w);if(y+h>innerHeight-4)y=Math.max(4,e.clientY-12-h);tip.style.left=x+'px';tip.style.top=y+'px';}
 const views=JSON.parse(document.getElementById('views').textContent);let cur=0,vb=views[0].fit.slice();
 function set(){svg.setAttribute('viewBox',vb.join(' '));}
 function fit(){vb=views[cur].fit.slice();set();}
@@ -48,8 +50,8 @@ document.querySelectorAll('aside .tab').forEach(t=>t.addEventListener('click',()
  document.querySelectorAll('aside .tab').forEach(x=>x.classList.toggle('on',x===t));
  svg.querySelectorAll('g[data-view]').forEach(g=>g.style.display=(+g.dataset.view===cur)?'':'none');fit();}));
 svg.querySelectorAll('.hs').forEach(el=>{
- el.addEventListener('mouseenter',()=>{tip.textContent=el.dataset.ref+(el.dataset.value?' · '+el.dataset.value:'');tip.style.display='block';});
- el.addEventListener('mousemove',e=>{tip.style.left=(e.clientX+12)+'px';tip.style.top=(e.clientY+12)+'px';});
+ el.addEventListener('mouseenter',e=>{tip.textContent=el.dataset.ref+(el.dataset.value?' · '+el.dataset.value:'');tip.style.display='block';place(e);});
+ el.addEventListener('mousemove',place);
  el.addEventListener('mouseleave',()=>{tip.style.display='none';});
  el.addEventListener('click',()=>{if(moved)return;svg.querySelectorAll('.hs.sel').forEach(x=>x.classList.remove('sel'));el.classList.add('sel');
   info.style.display='block';info.textContent=el.dataset.ref+' · '+el.dataset.value+'\\nlooking up…';
