@@ -25,8 +25,7 @@ namespace fs = std::filesystem;
 constexpr std::string_view kGlbType = "model/gltf-binary";
 constexpr std::string_view kSvgType = "image/svg+xml";
 constexpr std::string_view kViewUnavailable =
-    "<p style='font:13px system-ui;color:#8b93a3;padding:24px'>interactive view unavailable (no "
-    "KiCad file on this "
+    "<p style='font:13px system-ui;color:#8b93a3;padding:24px'>interactive view unavailable (no KiCad file on this "
     "page)</p>";
 
 // Splits at "/" into at most `parts` pieces (the last keeps any further "/").
@@ -127,8 +126,7 @@ std::optional<std::string> build_view(const std::string& slug, const std::string
 std::string query_piece(std::string_view query, std::string_view key) {
   const std::string prefix = std::string(key) + "=";
   for (const std::string& piece : split(query, "&")) {
-    if (piece.starts_with(prefix))
-      return percent_decode(std::string_view(piece).substr(prefix.size()));
+    if (piece.starts_with(prefix)) return percent_decode(std::string_view(piece).substr(prefix.size()));
   }
   return "";
 }
@@ -137,15 +135,13 @@ std::string query_piece(std::string_view query, std::string_view key) {
 
 Response handle_board_glb(const Request& request, std::string_view slug) {
   if (auto token = version_token(request.query())) {
-    if (auto bytes = fetch_page_file(slug, "render/" + *token + "/board.glb"))
-      return binary_response(*bytes, kGlbType);
+    if (auto bytes = fetch_page_file(slug, "render/" + *token + "/board.glb")) return binary_response(*bytes, kGlbType);
   }
   if (auto bytes = board_model(slug)) return binary_response(*bytes, kGlbType);
   if (auto cached = LiveRenders::instance().find(std::string(slug)); cached && cached->glb) {
     return binary_response(*cached->glb, kGlbType);
   }
-  if (auto bytes = fetch_page_file(slug, "render/board.glb"))
-    return binary_response(*bytes, kGlbType);
+  if (auto bytes = fetch_page_file(slug, "render/board.glb")) return binary_response(*bytes, kGlbType);
   return text_response(404, "not rendered");
 }
 
@@ -162,12 +158,10 @@ Response handle_board_svg(const Request& request, std::string_view rest) {
   const SvgRequest r = parse_svg_request(rest);
   if (!r.stored_name) return text_response(404, "not rendered");
   if (auto token = version_token(request.query())) {
-    if (auto svg = text_file(r.slug, "render/" + *token + "/" + *r.stored_name))
-      return binary_response(*svg, kSvgType);
+    if (auto svg = text_file(r.slug, "render/" + *token + "/" + *r.stored_name)) return binary_response(*svg, kSvgType);
   }
   if (auto svg = live_svg(r)) return binary_response(*svg, kSvgType);
-  if (auto svg = text_file(r.slug, "render/" + *r.stored_name))
-    return binary_response(*svg, kSvgType);
+  if (auto svg = text_file(r.slug, "render/" + *r.stored_name)) return binary_response(*svg, kSvgType);
   return text_response(404, "not rendered");
 }
 
@@ -204,8 +198,7 @@ Response handle_board_view_enrich(const Request& request, std::string_view) {
   const std::string key = "enrich|" + mpn + "|" + lcsc;
   if (auto hit = ViewerCache::instance().find(key)) return json_response(*hit);
   std::string result = R"({"error":"lookup failed"})";
-  const CommandResult r =
-      run_capture("vorn-schematic-viewer", {"enrich", "--mpn", mpn, "--lcsc", lcsc});
+  const CommandResult r = run_capture("vorn-schematic-viewer", {"enrich", "--mpn", mpn, "--lcsc", lcsc});
   if (r.ok()) {
     const std::string_view out = trim(r.out);
     if (out.starts_with("{")) result = std::string(out);
@@ -220,8 +213,7 @@ Response handle_board_hero(const Request&, std::string_view slug) {
   const Json hero = Json::parse(*body, nullptr, false);
   if (!hero.is_object()) return text_response(404, "no hero");
   std::string type = "image/png";
-  if (auto it = hero.find("content_type"); it != hero.end() && it->is_string())
-    type = it->get<std::string>();
+  if (auto it = hero.find("content_type"); it != hero.end() && it->is_string()) type = it->get<std::string>();
   auto url = hero.find("url");
   if (url == hero.end() || !url->is_string()) return text_response(404, "no hero");
   std::string address = url->get<std::string>();

@@ -21,9 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kFitStyle =
-    "<style "
-    "id=\"vorn-fit\">@media(max-width:639px){aside{display:none!important}header{display:none!"
-    "important}.tools,.av-tools{top:8px!important}}"
+    "<style id=\"vorn-fit\">@media(max-width:639px){aside{display:none!important}"
+    "header{display:none!important}.tools,.av-tools{top:8px!important}}"
     ".tools,.av-tools{gap:2px!important;padding:2px!important;left:8px!important}"
     ".tools button,.av-tools button{width:22px!important;height:22px!important}"
     ".tools button svg,.av-tools button svg{width:13px!important;height:13px!important}</style>";
@@ -88,14 +87,12 @@ std::optional<std::string> build_page(std::string_view slug, const EmbedKind& ki
   const fs::path dir = temp_root() / ("vorn-embed-" + path_component(slug));
   if (!make_working_folder(dir)) return std::nullopt;
   const fs::path input = dir / (path_component(to_upper(slug)) + "." + std::string(kind.extension));
-  const std::string text = kind.kind == "symbol"
-                               ? altium_codec::write_kicad_symbol_lib(loaded->part.symbol)
-                               : altium_codec::write_kicad_footprint(loaded->part.footprint);
+  const std::string text = kind.kind == "symbol" ? altium_codec::write_kicad_symbol_lib(loaded->part.symbol)
+                                                  : altium_codec::write_kicad_footprint(loaded->part.footprint);
   if (!write_new_file(input, text)) return std::nullopt;
   const fs::path output = dir / (std::string(kind.kind) + ".html");
   ::unlink(output.c_str());  // a page left by an earlier run must not pass for this run's output
-  const CommandResult run = run_capture(
-      std::string(kind.tool), {"embed", "--file", input.string(), "--out", output.string()});
+  const CommandResult run = run_capture(std::string(kind.tool), {"embed", "--file", input.string(), "--out", output.string()});
   if (!run.ok()) return std::nullopt;
   auto page = read_whole_file(output);
   if (!page) return std::nullopt;
@@ -127,20 +124,11 @@ std::string path_component(std::string_view text) {
   out.reserve(text.size());
   for (const char c : text) {
     switch (c) {
-      case '/':
-        out += "%2F";
-        break;
-      case '\\':
-        out += "%5C";
-        break;
-      case '%':
-        out += "%25";
-        break;
-      case '\0':
-        out += "%00";
-        break;
-      default:
-        out += c;
+      case '/': out += "%2F"; break;
+      case '\\': out += "%5C"; break;
+      case '%': out += "%25"; break;
+      case '\0': out += "%00"; break;
+      default: out += c;
     }
   }
   return out;

@@ -22,8 +22,7 @@ namespace {
 constexpr std::string_view kHint = "click a component to open its viewer";
 constexpr std::string_view kRefreshFlag = "refresh=1";
 constexpr std::array<std::string_view, 5> kFallbackSlugs = {
-    "cl21a476mqynnne", "cq03saf4702t5e", "lqm18pnr47mfhd", "machinepinlargestandard",
-    "machinecontactmedium"};
+    "cl21a476mqynnne", "cq03saf4702t5e", "lqm18pnr47mfhd", "machinepinlargestandard", "machinecontactmedium"};
 
 // The cached text of the last list built, behind the lock that is held for a whole build.
 class ComponentListCache {
@@ -117,8 +116,7 @@ std::optional<Json> component_entry(const Json& record) {
     score = it->get<double>();
   }
   bool starred = false;
-  if (const auto it = record.find("starred"); it != record.end() && it->is_boolean())
-    starred = it->get<bool>();
+  if (const auto it = record.find("starred"); it != record.end() && it->is_boolean()) starred = it->get<bool>();
   return Json{{"slug", slug},
               {"title", string_member(record, "title", slug)},
               {"brief", string_member(record, "brief", "")},

@@ -62,9 +62,8 @@ TEST(BoardSvg, StoredFilesWithPaddedSheetNumbers) {
   EXPECT_EQ(m.get("/board-svg/b/sch/00001234").body, "<svg>big</svg>");
   EXPECT_EQ(m.get("/board-svg/b/sch/0?v=2").body, "<svg>v2 root</svg>");
   EXPECT_EQ(m.get("/board-svg/b/sch/0?v=5").body, "<svg>root</svg>");  // unknown version: current
-  for (const char* bad :
-       {"/board-svg/b/sch", "/board-svg/b/sch/", "/board-svg/b/sch/-1", "/board-svg/b/sch/x",
-        "/board-svg/b/other", "/board-svg/b/sch/1", "/board-svg/b"}) {
+  for (const char* bad : {"/board-svg/b/sch", "/board-svg/b/sch/", "/board-svg/b/sch/-1", "/board-svg/b/sch/x",
+                          "/board-svg/b/other", "/board-svg/b/sch/1", "/board-svg/b"}) {
     r = m.get(bad);
     EXPECT_EQ(r.status, 404) << bad;
     EXPECT_EQ(r.body, "not rendered") << bad;
@@ -73,16 +72,13 @@ TEST(BoardSvg, StoredFilesWithPaddedSheetNumbers) {
 
 TEST(BoardMediaLive, RoutesServeTheLiveRenderCache) {
   MockPlatform mock;
-  serve_list(mock, "lb",
-             {"lb.kicad_pro", "lb.kicad_sch", "lb-b.kicad_sch", "lb-a.kicad_sch", "lb.kicad_pcb"});
-  for (const char* f :
-       {"lb.kicad_pro", "lb.kicad_sch", "lb-a.kicad_sch", "lb-b.kicad_sch", "lb.kicad_pcb"}) {
+  serve_list(mock, "lb", {"lb.kicad_pro", "lb.kicad_sch", "lb-b.kicad_sch", "lb-a.kicad_sch", "lb.kicad_pcb"});
+  for (const char* f : {"lb.kicad_pro", "lb.kicad_sch", "lb-a.kicad_sch", "lb-b.kicad_sch", "lb.kicad_pcb"}) {
     serve_file(mock, "lb", f, std::string("(") + f + ")");
   }
   serve_file(mock, "lb", "render/sheet-002.svg", "<svg>stored two</svg>");
   serve_file(mock, "lb", "render/sheet-007.svg", "<svg>stored seven</svg>");
-  mock.on_text(kExportSch,
-               make_tar({{"lb.svg", svg("root")}, {"lb-b.svg", svg("b")}, {"lb-a.svg", svg("a")}}));
+  mock.on_text(kExportSch, make_tar({{"lb.svg", svg("root")}, {"lb-b.svg", svg("b")}, {"lb-a.svg", svg("a")}}));
   mock.on_text(kExportPcb, svg("pcb"));
   mock.on_text(kExportGlb, glb("z", "live-glb"));
   Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"VORN_EXPORT_URL", mock.url()}});
@@ -93,31 +89,25 @@ TEST(BoardMediaLive, RoutesServeTheLiveRenderCache) {
   EXPECT_EQ(m.get("/board-svg/lb/sch/7").body, "<svg>stored seven</svg>");
   EXPECT_EQ(m.get("/board-svg/lb/pcb").body, svg("pcb"));
   EXPECT_NE(m.get("/board-glb/lb").body.find("live-glb"), std::string::npos);
-  EXPECT_EQ(m.get("/api/board-upaxis/lb").body,
-            R"({"up_axis":null})");  // the cache is not a source here
+  EXPECT_EQ(m.get("/api/board-upaxis/lb").body, R"({"up_axis":null})");  // the cache is not a source here
 }
 
 class Viewers {
  public:
   Viewers() {
     for (const char* tool : {"vorn-layout-viewer", "vorn-schematic-viewer"}) {
-      make_executable(
-          dir_.path() / tool,
-          "#!/bin/sh\n"
-          "echo \"$0 $*\" >> '" +
-              log().string() +
-              "'\n"
-              "if [ \"$1\" = enrich ]; then\n"
-              "  [ \"$3\" = FAIL ] && exit 3\n"
-              "  printf '  {\"mpn\":\"%s\",\"lcsc\":\"%s\"}\\n' \"$3\" \"$5\"; exit 0\n"
-              "fi\n"
-              "[ -f '" +
-              (dir_.path() / "fail").string() +
-              "' ] && exit 1\n"
-              // The page shows the file it was run on, then every other sheet beside it.
-              "{ printf '<html>%s</html>' \"$(cat \"$3\")\"\n"
-              "  for f in $(find \"$(dirname \"$5\")/src\" -name '*.kicad_sch' | sort); do\n"
-              "    [ \"$f\" = \"$3\" ] || printf '+%s' \"$(cat \"$f\")\"; done; } > \"$5\"\n");
+      make_executable(dir_.path() / tool,
+                      "#!/bin/sh\n"
+                      "echo \"$0 $*\" >> '" + log().string() + "'\n"
+                      "if [ \"$1\" = enrich ]; then\n"
+                      "  [ \"$3\" = FAIL ] && exit 3\n"
+                      "  printf '  {\"mpn\":\"%s\",\"lcsc\":\"%s\"}\\n' \"$3\" \"$5\"; exit 0\n"
+                      "fi\n"
+                      "[ -f '" + (dir_.path() / "fail").string() + "' ] && exit 1\n"
+                      // The page shows the file it was run on, then every other sheet beside it.
+                      "{ printf '<html>%s</html>' \"$(cat \"$3\")\"\n"
+                      "  for f in $(find \"$(dirname \"$5\")/src\" -name '*.kicad_sch' | sort); do\n"
+                      "    [ \"$f\" = \"$3\" ] || printf '+%s' \"$(cat \"$f\")\"; done; } > \"$5\"\n");
     }
   }
   std::string path() const { return dir_.path().string(); }
@@ -240,10 +230,8 @@ TEST(BoardView, FailuresAnswerTheUnavailableFragment) {
   // The manager runs for a fixed time so that its standard error can be read afterwards.
   ExitResult run;
   std::thread server([&] {
-    run = run_manager(
-        {"--port=" + std::to_string(port)},
-        {{"VORN_PLATFORM_URL", mock.url()}, {"PATH", tools.path() + ":" + std::getenv("PATH")}},
-        6000);
+    run = run_manager({"--port=" + std::to_string(port)},
+                      {{"VORN_PLATFORM_URL", mock.url()}, {"PATH", tools.path() + ":" + std::getenv("PATH")}}, 6000);
   });
   httplib::Client client("127.0.0.1", port);
   auto res = client.Get("/board-view/b/pcb");
@@ -252,23 +240,20 @@ TEST(BoardView, FailuresAnswerTheUnavailableFragment) {
     res = client.Get("/board-view/b/pcb");
   }
   const std::string fragment =
-      "<p style='font:13px system-ui;color:#8b93a3;padding:24px'>interactive view unavailable (no "
-      "KiCad file on this "
+      "<p style='font:13px system-ui;color:#8b93a3;padding:24px'>interactive view unavailable (no KiCad file on this "
       "page)</p>";
   ASSERT_TRUE(res);
   EXPECT_EQ(res->status, 404);
   EXPECT_EQ(res->body, fragment);
   EXPECT_EQ(res->get_header_value("Content-Type"), "text/html; charset=utf-8");
-  for (const char* other :
-       {"/board-view/nokicad/sch", "/board-view/b/3d", "/board-view/b", "/board-view/b/pcb/x"}) {
+  for (const char* other : {"/board-view/nokicad/sch", "/board-view/b/3d", "/board-view/b", "/board-view/b/pcb/x"}) {
     auto r = client.Get(other);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 404) << other;
     EXPECT_EQ(r->body, fragment) << other;
   }
   server.join();
-  EXPECT_NE(run.err.find("board-view: vorn-layout-viewer embed failed for b\n"), std::string::npos)
-      << run.err;
+  EXPECT_NE(run.err.find("board-view: vorn-layout-viewer embed failed for b\n"), std::string::npos) << run.err;
   EXPECT_EQ(tools.count("embed"), 1u);  // only the page with a board file reached the viewer
 }
 
@@ -279,8 +264,7 @@ TEST(BoardViewEnrich, LooksUpOnceAndKeepsFailures) {
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.content_type, "application/json");
   EXPECT_EQ(r.body, R"({"mpn":"LM+358 A","lcsc":"C7"})");
-  EXPECT_EQ(m.get("/board-view/x/enrich?lcsc=C7&mpn=LM%2B358%20A").body,
-            R"({"mpn":"LM+358 A","lcsc":"C7"})");
+  EXPECT_EQ(m.get("/board-view/x/enrich?lcsc=C7&mpn=LM%2B358%20A").body, R"({"mpn":"LM+358 A","lcsc":"C7"})");
   EXPECT_EQ(tools.count("enrich --mpn LM+358 A --lcsc C7"), 1u);
   EXPECT_EQ(m.get("/board-view/b/enrich?lcsc=C9").body, R"({"mpn":"","lcsc":"C9"})");
   EXPECT_EQ(m.get("/board-view/b/enrich?mpn=FAIL").body, R"({"error":"lookup failed"})");
@@ -322,8 +306,7 @@ TEST(OrgAvatar, FetchedFromTheOrganisationSite) {
   HttpAnswer r = m.get("/org-avatar/acme/extra");
   EXPECT_EQ(r.body, "<svg/>");
   EXPECT_EQ(r.content_type, "image/png");
-  for (const char* bad :
-       {"/org-avatar/nourl", "/org-avatar/missing", "/org-avatar//..", "/org-avatar/a%2F.."}) {
+  for (const char* bad : {"/org-avatar/nourl", "/org-avatar/missing", "/org-avatar//..", "/org-avatar/a%2F.."}) {
     r = m.get(bad);
     EXPECT_EQ(r.status, 404) << bad;
     EXPECT_EQ(r.body, "no avatar") << bad;

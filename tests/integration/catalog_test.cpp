@@ -31,8 +31,7 @@ struct FakeWiki {
 };
 
 // A batch of `n` records whose slugs cycle through `distinct` names, with an optional total.
-std::string batch(int n, int distinct, std::optional<long long> total,
-                  const std::string& title = "") {
+std::string batch(int n, int distinct, std::optional<long long> total, const std::string& title = "") {
   json pages = json::array();
   for (int i = 0; i < n; ++i) {
     json record{{"slug", "p" + std::to_string(i % distinct)}};
@@ -74,8 +73,7 @@ TEST(CatalogPaging, FullBatchWithoutTotalIsTheOnlyBatch) {
 TEST(CatalogPaging, AtMostTwentyFiveBatchesAreRead) {
   MockPlatform mock;
   FakeWiki wiki("{}");
-  for (int offset = 0; offset <= 5200; offset += 200)
-    mock.on_text(kListing + std::to_string(offset), batch(200, 4, 10000));
+  for (int offset = 0; offset <= 5200; offset += 200) mock.on_text(kListing + std::to_string(offset), batch(200, 4, 10000));
   Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}}, {}, wiki.bin());
   const json list = components(m);
   EXPECT_EQ(list["components"].size(), 5000u);
@@ -89,24 +87,21 @@ TEST(CatalogPaging, AtMostTwentyFiveBatchesAreRead) {
 TEST(CatalogEntries, RecordsBecomeEntriesWithKindsAndIdentity) {
   MockPlatform mock;
   FakeWiki wiki(R"({"data":{"user":{"username":"ann"},"orgs":[{"name":"acme"},"beta",{"x":1}]}})");
-  mock.on_text(
-      kListing + "0",
-      R"({"total":5,"pages":[)"
-      R"({"slug":"k1","title":"Board One","tags":"[\"board\"]","composite_score":5,"starred":true},)"
-      R"({"slug":"k2","tags":"not json","author_name":"bob","org_name":"acme","visibility":"public"},)"
-      R"({"title":"no slug"},"junk",{"slug":""}]})");
-  mock.on_text("/api/v1/pages/k1/files",
-               R"({"files":[{"path":"Board.KICAD_PCB"},{"name":"b.f3d"}]})");
+  mock.on_text(kListing + "0",
+               R"({"total":5,"pages":[)"
+               R"({"slug":"k1","title":"Board One","tags":"[\"board\"]","composite_score":5,"starred":true},)"
+               R"({"slug":"k2","tags":"not json","author_name":"bob","org_name":"acme","visibility":"public"},)"
+               R"({"title":"no slug"},"junk",{"slug":""}]})");
+  mock.on_text("/api/v1/pages/k1/files", R"({"files":[{"path":"Board.KICAD_PCB"},{"name":"b.f3d"}]})");
   Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}}, {}, wiki.bin());
   const HttpAnswer r = m.get("/api/components");
-  EXPECT_EQ(
-      r.body,
-      R"({"components":[)"
-      R"({"brief":"","eda":["kicad","fusion"],"org":"","owner":"","score":5.0,"slug":"k1","starred":true,)"
-      R"("tags":["board"],"title":"Board One","version":"","visibility":""},)"
-      R"({"brief":"","eda":[],"org":"acme","owner":"bob","score":0.0,"slug":"k2","starred":false,)"
-      R"("tags":[],"title":"k2","version":"","visibility":"public"}],)"
-      R"("hints":["click a component to open its viewer"],"me":"ann","orgs":["acme","beta"],"status":"ok"})");
+  EXPECT_EQ(r.body,
+            R"({"components":[)"
+            R"({"brief":"","eda":["kicad","fusion"],"org":"","owner":"","score":5.0,"slug":"k1","starred":true,)"
+            R"("tags":["board"],"title":"Board One","version":"","visibility":""},)"
+            R"({"brief":"","eda":[],"org":"acme","owner":"bob","score":0.0,"slug":"k2","starred":false,)"
+            R"("tags":[],"title":"k2","version":"","visibility":"public"}],)"
+            R"("hints":["click a component to open its viewer"],"me":"ann","orgs":["acme","beta"],"status":"ok"})");
 }
 
 TEST(CatalogEntries, NothingListedGivesTheFiveFallbackEntries) {
@@ -114,15 +109,14 @@ TEST(CatalogEntries, NothingListedGivesTheFiveFallbackEntries) {
   FakeWiki wiki("not json");
   Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"VORN_API_KEY", ""}}, {}, wiki.bin());
   const HttpAnswer r = m.get("/api/components");
-  EXPECT_EQ(
-      r.body,
-      R"({"components":[)"
-      R"({"brief":"","eda":[],"slug":"cl21a476mqynnne","title":"CL21A476MQYNNNE"},)"
-      R"({"brief":"","eda":[],"slug":"cq03saf4702t5e","title":"CQ03SAF4702T5E"},)"
-      R"({"brief":"","eda":[],"slug":"lqm18pnr47mfhd","title":"LQM18PNR47MFHD"},)"
-      R"({"brief":"","eda":[],"slug":"machinepinlargestandard","title":"MACHINEPINLARGESTANDARD"},)"
-      R"({"brief":"","eda":[],"slug":"machinecontactmedium","title":"MACHINECONTACTMEDIUM"}],)"
-      R"("fallback":true,"hints":["click a component to open its viewer"],"me":"","orgs":[],"status":"ok"})");
+  EXPECT_EQ(r.body,
+            R"({"components":[)"
+            R"({"brief":"","eda":[],"slug":"cl21a476mqynnne","title":"CL21A476MQYNNNE"},)"
+            R"({"brief":"","eda":[],"slug":"cq03saf4702t5e","title":"CQ03SAF4702T5E"},)"
+            R"({"brief":"","eda":[],"slug":"lqm18pnr47mfhd","title":"LQM18PNR47MFHD"},)"
+            R"({"brief":"","eda":[],"slug":"machinepinlargestandard","title":"MACHINEPINLARGESTANDARD"},)"
+            R"({"brief":"","eda":[],"slug":"machinecontactmedium","title":"MACHINECONTACTMEDIUM"}],)"
+            R"("fallback":true,"hints":["click a component to open its viewer"],"me":"","orgs":[],"status":"ok"})");
   // The fallback entries get their kinds looked up like any other entry (once: kinds are kept).
   EXPECT_EQ(mock.count("/api/v1/pages/cl21a476mqynnne/files"), 1u);
   // A failed listing is not kept: the next request asks the platform again.
@@ -186,8 +180,7 @@ TEST(CatalogCache, RefreshDuringABuildWaitsThenBuildsAgain) {
   Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}}, {}, wiki.bin());
   auto first = std::async(std::launch::async, [&] { return components(m); });
   while (calls.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  auto refresh =
-      std::async(std::launch::async, [&] { return components(m, "/api/components?refresh=1"); });
+  auto refresh = std::async(std::launch::async, [&] { return components(m, "/api/components?refresh=1"); });
   EXPECT_EQ(refresh.wait_for(std::chrono::milliseconds(400)), std::future_status::timeout);
   EXPECT_EQ(calls.load(), 1);  // the refresh has not started a build of its own
   release.set_value();
@@ -199,8 +192,7 @@ TEST(CatalogCache, RefreshDuringABuildWaitsThenBuildsAgain) {
 TEST(EdaRoute, KindsFromFileNamesAndAnEmptyListStaysCached) {
   MockPlatform mock;
   mock.on_text("/api/v1/pages/kb/files", R"({"files":[{"path":"Board.KICAD_PCB"}]})");
-  mock.on_text("/api/v1/pages/ab/files",
-               R"({"files":[{"path":"a.schdoc"},{"path":"b.f3d"},{"path":"c.PcbDoc"}]})");
+  mock.on_text("/api/v1/pages/ab/files", R"({"files":[{"path":"a.schdoc"},{"path":"b.f3d"},{"path":"c.PcbDoc"}]})");
   mock.on_text("/api/v1/pages/gb/files", R"({"files":[{"path":"m.glb"},{"path":"package.json"}]})");
   Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}});
   EXPECT_EQ(m.get("/api/board-eda/kb").body, R"({"eda":["kicad"]})");

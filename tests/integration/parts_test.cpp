@@ -50,8 +50,7 @@ const std::string kTwoSymbols = R"((kicad_symbol_lib (version 20231120) (generat
   (symbol "X2" (in_bom yes) (on_board yes))
 )
 )";
-const std::string kLoadHint =
-    R"(["the page needs an vorn-lbr JSON, or <MPN>.kicad_sym + <MPN>.kicad_mod"])";
+const std::string kLoadHint = R"(["the page needs an vorn-lbr JSON, or <MPN>.kicad_sym + <MPN>.kicad_mod"])";
 
 std::string files_json(const std::vector<std::string>& names) {
   json files = json::array();
@@ -59,8 +58,7 @@ std::string files_json(const std::vector<std::string>& names) {
   return json{{"files", files}}.dump();
 }
 
-void serve_page(MockPlatform& mock, const std::string& slug,
-                const std::vector<std::pair<std::string, std::string>>& files,
+void serve_page(MockPlatform& mock, const std::string& slug, const std::vector<std::pair<std::string, std::string>>& files,
                 const std::vector<std::string>& extra_names = {}) {
   std::vector<std::string> names;
   for (const auto& [name, text] : files) {
@@ -81,16 +79,12 @@ json part(const Manager& m, const std::string& slug) {
 TEST(PartLoading, DocumentFirstThenTheKicadPair) {
   MockPlatform mock;
   // Both a document and a KiCad pair: the document, and the KiCad files are never fetched.
-  serve_page(mock, "both",
-             {{"pk1.kicad_sym", kSymbolLib},
-              {"pk1.kicad_mod", kFootprint},
-              {"P1.vorn-lbr.json", kDocument}});
+  serve_page(mock, "both", {{"pk1.kicad_sym", kSymbolLib}, {"pk1.kicad_mod", kFootprint}, {"P1.vorn-lbr.json", kDocument}});
   // Only the second suffix; and a page listing ".vornlbr.json" before ".vorn-lbr.json".
   serve_page(mock, "second", {{"P1.vornlbr.json", kDocument}});
   serve_page(mock, "order", {{"a.vornlbr.json", "broken"}, {"b.vorn-lbr.json", kDocument}});
   // A document that cannot be fetched falls through to the pair.
-  serve_page(mock, "pk1", {{"pk1.kicad_sym", kSymbolLib}, {"pk1.kicad_mod", kFootprint}},
-             {"gone.vorn-lbr.json"});
+  serve_page(mock, "pk1", {{"pk1.kicad_sym", kSymbolLib}, {"pk1.kicad_mod", kFootprint}}, {"gone.vorn-lbr.json"});
   // Suffixes are case-sensitive.
   serve_page(mock, "upper", {{"P1.VORN-LBR.JSON", kDocument}});
   Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}});
@@ -115,13 +109,11 @@ TEST(PartLoading, EveryFailureMessage) {
   Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}});
 
   EXPECT_EQ(m.get("/api/part/half").body,
-            R"({"error":"no vorn-lbr JSON or KiCad files on half","hint":)" + kLoadHint +
-                R"(,"status":"error"})");
+            R"({"error":"no vorn-lbr JSON or KiCad files on half","hint":)" + kLoadHint + R"(,"status":"error"})");
   EXPECT_EQ(part(m, "nomod")["error"], "no vorn-lbr JSON or KiCad files on nomod");
   EXPECT_EQ(part(m, "")["error"], "no vorn-lbr JSON or KiCad files on ");
   const auto parse_error = altium_codec::parse_vorn_lbr_part(R"({"schema_version":1})").error();
-  EXPECT_EQ(part(m, "bad")["error"],
-            "bad.vorn-lbr.json is not valid vorn-lbr JSON: " + parse_error);
+  EXPECT_EQ(part(m, "bad")["error"], "bad.vorn-lbr.json is not valid vorn-lbr JSON: " + parse_error);
   // The importer's own message, with the upper-cased slug as the wanted name.
   const auto import_error = altium_codec::import_kicad(kTwoSymbols, kFootprint, "OTHER");
   ASSERT_FALSE(import_error.has_value());
@@ -149,19 +141,16 @@ TEST(PartView, RecordOfADocumentPage) {
   const json p2 = part(m, "p2");
   EXPECT_EQ(p2["glb"], false);
   // Pad 3 has the pin named "~": an empty data-name.
-  EXPECT_NE(p2["footprint_svg"].get<std::string>().find("data-num='3' data-name=''"),
-            std::string::npos);
-  EXPECT_NE(p2["footprint_svg"].get<std::string>().find("data-num='1' data-name='A'"),
-            std::string::npos);
+  EXPECT_NE(p2["footprint_svg"].get<std::string>().find("data-num='3' data-name=''"), std::string::npos);
+  EXPECT_NE(p2["footprint_svg"].get<std::string>().find("data-num='1' data-name='A'"), std::string::npos);
 }
 
 // A fake embed tool that logs its arguments and writes `page` to its --out file (or fails).
-fs::path fake_tool(const fs::path& dir, const std::string& name, const std::string& page,
-                   int status = 0) {
+fs::path fake_tool(const fs::path& dir, const std::string& name, const std::string& page, int status = 0) {
   const fs::path path = dir / name;
   const fs::path log = dir / (name + ".log");
-  write_file(path, "#!/bin/sh\necho \"$*\" >> '" + log.string() + "'\n" + "cat > \"$5\" <<'EOF'\n" +
-                       page + "\nEOF\nexit " + std::to_string(status) + "\n");
+  write_file(path, "#!/bin/sh\necho \"$*\" >> '" + log.string() + "'\n" +
+                       "cat > \"$5\" <<'EOF'\n" + page + "\nEOF\nexit " + std::to_string(status) + "\n");
   chmod(path.c_str(), 0755);
   return log;
 }
@@ -171,12 +160,9 @@ int lines(const fs::path& p) {
   return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
 }
 
-const std::string kFallback =
-    "<p style='font:13px system-ui;color:#8b93a3;padding:20px'>viewer not available</p>";
+const std::string kFallback = "<p style='font:13px system-ui;color:#8b93a3;padding:20px'>viewer not available</p>";
 const std::string kFit =
-    "<style "
-    "id=\"vorn-fit\">@media(max-width:639px){aside{display:none!important}header{display:none!"
-    "important}.tools,.av-tools{top:8px!important}}"
+    "<style id=\"vorn-fit\">@media(max-width:639px){aside{display:none!important}header{display:none!important}.tools,.av-tools{top:8px!important}}"
     ".tools,.av-tools{gap:2px!important;padding:2px!important;left:8px!important}"
     ".tools button,.av-tools button{width:22px!important;height:22px!important}"
     ".tools button svg,.av-tools button svg{width:13px!important;height:13px!important}</style>";
@@ -185,19 +171,15 @@ TEST(PartEmbed, ToolRunsOnceAndThePageIsCached) {
   MockPlatform mock;
   serve_page(mock, "p1", {{"P1.vorn-lbr.json", kDocument}});
   TempDir bin, tmp;
-  const fs::path log = fake_tool(bin.path(), "vorn-symbol",
-                                 "<html><head><title>s</title></head><body></head></body></html>");
-  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"TMPDIR", tmp.path().string()}}, {},
-            bin.path().string());
+  const fs::path log = fake_tool(bin.path(), "vorn-symbol", "<html><head><title>s</title></head><body></head></body></html>");
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"TMPDIR", tmp.path().string()}}, {}, bin.path().string());
 
   const HttpAnswer first = m.get("/part-embed/p1/symbol");
   EXPECT_EQ(first.status, 200);
   EXPECT_EQ(first.content_type, "text/html; charset=utf-8");
-  EXPECT_EQ(first.body,
-            "<html><head><title>s</title>" + kFit + "</head><body></head></body></html>\n");
+  EXPECT_EQ(first.body, "<html><head><title>s</title>" + kFit + "</head><body></head></body></html>\n");
   const fs::path dir = tmp.path() / "vorn-embed-p1";
-  EXPECT_EQ(read_file(log), "embed --file " + (dir / "P1.kicad_sym").string() + " --out " +
-                                (dir / "symbol.html").string() + "\n");
+  EXPECT_EQ(read_file(log), "embed --file " + (dir / "P1.kicad_sym").string() + " --out " + (dir / "symbol.html").string() + "\n");
   const auto doc = altium_codec::parse_vorn_lbr_part(kDocument);
   EXPECT_EQ(read_file(dir / "P1.kicad_sym"), altium_codec::write_kicad_symbol_lib(doc->symbol));
 
@@ -215,8 +197,7 @@ TEST(PartEmbed, FailuresAnswerTheFallbackAndCacheNothing) {
   // A tool that succeeds without writing its output file.
   write_file(bin.path() / "vorn-symbol", "#!/bin/sh\nexit 0\n");
   chmod((bin.path() / "vorn-symbol").c_str(), 0755);
-  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"TMPDIR", tmp.path().string()}}, {},
-            bin.path().string());
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"TMPDIR", tmp.path().string()}}, {}, bin.path().string());
 
   for (const char* target : {"/part-embed/p1/model", "/part-embed/p1", "/part-embed/missing/symbol",
                              "/part-embed/p1/symbol", "/part-embed/p1/symbol"}) {
@@ -235,8 +216,7 @@ TEST(PartEmbed, PageWithoutHeadEndIsUsedUnchanged) {
   serve_page(mock, "p1", {{"P1.vorn-lbr.json", kDocument}});
   TempDir bin, tmp;
   fake_tool(bin.path(), "vorn-footprint", "<div>plain</HEAD></div>");
-  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"TMPDIR", tmp.path().string()}}, {},
-            bin.path().string());
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"TMPDIR", tmp.path().string()}}, {}, bin.path().string());
   EXPECT_EQ(m.get("/part-embed/p1/footprint").body, "<div>plain</HEAD></div>\n");
 }
 
@@ -248,8 +228,7 @@ std::string raw_get(int port, const std::string& target) {
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return "";
-  const std::string request = "GET " + target +
-                              " HTTP/1.1\r\nHost: localhost:" + std::to_string(port) +
+  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: localhost:" + std::to_string(port) +
                               "\r\nConnection: close\r\n\r\n";
   (void)!write(fd, request.data(), request.size());
   std::string answer;
@@ -262,8 +241,7 @@ std::string raw_get(int port, const std::string& target) {
 
 std::vector<std::string> tree(const fs::path& root) {
   std::vector<std::string> out;
-  for (const auto& e : fs::recursive_directory_iterator(root))
-    out.push_back(fs::relative(e.path(), root).string());
+  for (const auto& e : fs::recursive_directory_iterator(root)) out.push_back(fs::relative(e.path(), root).string());
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -276,8 +254,7 @@ TEST(PartEmbed, SlugsNeverLeadOutOfTheWorkingFolder) {
   fake_tool(bin.path(), "vorn-symbol", "<html><head></head></html>");
   const fs::path tmp = root.path() / "a" / "b" / "tmp";
   fs::create_directories(tmp);
-  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"TMPDIR", tmp.string()}}, {},
-            bin.path().string());
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}, {"TMPDIR", tmp.string()}}, {}, bin.path().string());
 
   for (const char* target : {"/part-embed/../../x/symbol", "/part-embed/..%2F..%2Fx/symbol",
                              "/part-embed/..\\..\\x/symbol", "/part-embed/../symbol"}) {
@@ -289,8 +266,7 @@ TEST(PartEmbed, SlugsNeverLeadOutOfTheWorkingFolder) {
   const std::string ok = raw_get(m.port(), "/part-embed/a/b/symbol");
   EXPECT_NE(ok.find(kFit), std::string::npos) << ok;
   EXPECT_EQ(tree(root.path()),
-            (std::vector<std::string>{"a", "a/b", "a/b/tmp", "a/b/tmp/vorn-embed-a%2Fb",
-                                      "a/b/tmp/vorn-embed-a%2Fb/A%2FB.kicad_sym",
+            (std::vector<std::string>{"a", "a/b", "a/b/tmp", "a/b/tmp/vorn-embed-a%2Fb", "a/b/tmp/vorn-embed-a%2Fb/A%2FB.kicad_sym",
                                       "a/b/tmp/vorn-embed-a%2Fb/symbol.html"}));
 }
 
