@@ -13,6 +13,8 @@ namespace {
 constexpr std::string_view kManifest = "render/manifest.json";
 // Commits whose manifest is read while looking for a version's upload (one fetch each).
 constexpr size_t kMaxCommitsSearched = 40;
+// Sheets fetched for one schematic view (one fetch each); a design has far fewer.
+constexpr size_t kMaxSheets = 256;
 
 // The version a manifest names as current and the hash of its newest render, as one text;
 // nothing when the text is not a manifest.
@@ -123,6 +125,7 @@ std::optional<ViewSources> fetch_view_sources(std::string_view slug, std::string
     // a sheet missing at that version is simply left out.
     for (const std::string& p : paths) {
       if (p == *main || !ends_with(p, ".kicad_sch")) continue;
+      if (out.files.size() >= kMaxSheets) break;
       if (auto bytes = fetch(p)) out.files.push_back({p, std::move(*bytes)});
     }
   }
