@@ -7,6 +7,7 @@
 #include "boards/board_data.h"
 #include "boards/live_render.h"
 #include "boards/render_manifest.h"
+#include "boards/view_sources.h"
 #include "boards/viewer_cache.h"
 #include "boards/work_files.h"
 #include "platform/config.h"
@@ -80,45 +81,38 @@ std::optional<std::string> live_svg(const SvgRequest& r) {
   return std::nullopt;
 }
 
-// The root schematic (named after the project file) or the first schematic.
-std::optional<std::string> view_source(const std::vector<std::string>& paths, const std::string& kind) {
-  if (kind == "pcb") {
-    for (const std::string& p : paths) {
-      if (ends_with(p, ".kicad_pcb")) return p;
-    }
-    return std::nullopt;
+// Writes the viewer's files under `folder` at their page paths (paths that would leave the
+// folder are skipped) and answers the main file's local path.
+std::optional<fs::path> stage_view_files(const fs::path& folder, const ViewSources& sources) {
+  std::optional<fs::path> main;
+  for (const ViewFile& f : sources.files) {
+    bool plain = true;
+    for (const std::string& piece : split(f.path, "/")) plain = plain && is_plain_file_name(piece);
+    if (!plain) continue;
+    const fs::path local = folder / f.path;
+    std::error_code ec;
+    fs::create_directories(local.parent_path(), ec);
+    if (!write_bytes(local, f.bytes)) return std::nullopt;
+    if (f.path == sources.main_path) main = local;
   }
-  std::optional<std::string> root_name;
-  for (const std::string& p : paths) {
-    if (ends_with(p, ".kicad_pro")) {
-      const std::string_view leaf = last_segment(p);
-      root_name = std::string(leaf.substr(0, leaf.size() - 10)) + ".kicad_sch";
-      break;
-    }
-  }
-  std::optional<std::string> first;
-  for (const std::string& p : paths) {
-    if (!ends_with(p, ".kicad_sch")) continue;
-    if (root_name && last_segment(p) == *root_name) return p;
-    if (!first) first = p;
-  }
-  return first;
+  return main;
 }
 
-std::optional<std::string> build_view(const std::string& slug, const std::string& kind, const std::string& viewer) {
-  if (!is_safe_slug(slug)) return std::nullopt;
-  const auto source = view_source(list_page_files(slug), kind);
-  if (!source) return std::nullopt;
-  auto bytes = fetch_page_file(slug, *source);
-  if (!bytes) return std::nullopt;
-  const fs::path folder = std::string(kStagingRoot) + "/view-" + folder_name(slug);
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  const fs::path file = folder / ("board." + std::string(kind == "pcb" ? "kicad_pcb" : "kicad_sch"));
+// Runs the viewer on the page's files (at the version, when one is given) and answers its page.
+std::optional<std::string> build_view(const std::string& slug, const std::string& kind,
+                                      const std::string& viewer,
+                                      const std::optional<std::string>& version) {
+  const auto sources = fetch_view_sources(slug, kind, version);
+  if (!sources) return std::nullopt;
+  // One folder per kind and version, emptied first, so no sheet of another version is picked up.
+  const fs::path folder = std::string(kStagingRoot) + "/view-" + folder_name(slug) + "/" + kind +
+                          "-" + folder_name(version.value_or("cur"));
+  if (!reset_folder(folder / "src")) return std::nullopt;
+  const auto file = stage_view_files(folder / "src", *sources);
+  if (!file) return std::nullopt;
   const fs::path out = folder / (kind + ".html");
-  if (!write_bytes(file, *bytes)) return std::nullopt;
-  fs::remove(out, ec);  // never answer a page left by an earlier run
-  const CommandResult r = run_inherit(viewer, {"embed", "--file", file.string(), "--out", out.string()});
+  const CommandResult r =
+      run_inherit(viewer, {"embed", "--file", file->string(), "--out", out.string()});
   if (!r.ok()) {
     std::cerr << "board-view: " << viewer << " embed failed for " << slug << "\n";
     return std::nullopt;
@@ -185,10 +179,11 @@ Response handle_board_view(const Request& request, std::string_view rest) {
   } else {
     kind.clear();
   }
-  const std::string key = slug + "|" + kind + "|" + version_token(request.query()).value_or("cur");
+  const auto version = version_token(request.query());
+  const std::string key = slug + "|" + kind + "|" + version.value_or("cur");
   if (auto hit = ViewerCache::instance().find(key)) return html_response(*hit);
   if (!kind.empty()) {
-    if (auto html = build_view(slug, kind, viewer)) {
+    if (auto html = build_view(slug, kind, viewer, version)) {
       ViewerCache::instance().store(key, *html);
       return html_response(std::move(*html));
     }

@@ -31,8 +31,12 @@ class ComponentListCache {
   std::string get(bool refresh) {
     std::lock_guard lock(mutex_);
     if (refresh) text_.reset();
-    if (!text_) text_ = build_component_list();
-    return *text_;
+    if (text_) return *text_;
+    bool fallback = false;
+    std::string text = build_component_list(kEdaLookupPool, &fallback);
+    // A list that fell back to the built-in entries is not kept: the next request tries again.
+    if (!fallback) text_ = text;
+    return text;
   }
 
  private:
@@ -168,16 +172,20 @@ void run_bounded(size_t count, size_t pool_size, const std::function<void(size_t
   work();
 }
 
-std::string build_component_list(size_t pool_size) {
+std::string build_component_list(size_t pool_size, bool* used_fallback) {
   std::vector<Json> entries = list_entries();
-  if (entries.empty()) entries = fallback_entries();
+  const bool fallback = entries.empty();
+  if (fallback) entries = fallback_entries();
+  if (used_fallback) *used_fallback = fallback;
   add_eda_kinds(entries, pool_size);
   const Identity me = identity();
-  const Json list{{"status", "ok"},
-                  {"components", std::move(entries)},
-                  {"me", me.user},
-                  {"orgs", me.orgs},
-                  {"hints", Json::array({kHint})}};
+  Json list{{"status", "ok"},
+            {"components", std::move(entries)},
+            {"me", me.user},
+            {"orgs", me.orgs},
+            {"hints", Json::array({kHint})}};
+  // Tells the page that the platform yielded nothing and these are the built-in entries.
+  if (fallback) list["fallback"] = true;
   return list.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 

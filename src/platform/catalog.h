@@ -39,7 +39,9 @@ bool listing_continues(size_t batch_size, const Json& response, long long new_of
 // thread included) and returns when all are done.
 void run_bounded(size_t count, size_t pool_size, const std::function<void(size_t)>& lookup);
 
-// Builds the serialised component list (no caching); `pool_size` bounds the EDA lookups.
-std::string build_component_list(size_t pool_size = kEdaLookupPool);
+// Builds the serialised component list (no caching); `pool_size` bounds the EDA lookups. When the
+// listing yielded nothing, the list holds the fallback entries, carries "fallback": true, and
+// `used_fallback` (when given) is set.
+std::string build_component_list(size_t pool_size = kEdaLookupPool, bool* used_fallback = nullptr);
 
 }  // namespace vorn

@@ -104,7 +104,8 @@ describe('real manager', { skip }, () => {
     const page = await openPage();
     const mine = top().filter(r => r.owner === catalog.me);
     const org = top().filter(r => catalog.orgs.includes(r.org));
-    assert.deepEqual(await texts(page.locator('#tabs button')), [`Personal · ${mine.length}`, `Organization · ${org.length}`, 'Public']);
+    assert.deepEqual(await texts(page.locator('#tabs button')), [`Personal · ${mine.length}`, `Organization · ${org.length}`, 'Public',
+      `Components · ${catalog.components.length - top().length}`]);
     // Starred records first, then by title.
     assert.deepEqual(await rowSlugs(page), [PROJECT, BOARD, 'bare-board', LIVE, 'relay-card']);
     await page.fill('#q', 'PIC'.toLowerCase());
@@ -222,8 +223,9 @@ describe('real manager', { skip }, () => {
     await openBoard(page, BOARD);
     const deps = await partsOf(BOARD);
     const groups = await texts(page.locator('#list .group'));
-    // The demo parts' briefs name only the capacitor's type; the rest fall under Other.
-    assert.deepEqual(groups, ['Capacitors · 1', 'Other · 7']);
+    // The demo parts' briefs name only the capacitor's type; the rest are placed by the name of
+    // their schematic symbol ("ecc83-pp:R"), so none is left under Other.
+    assert.deepEqual(groups, ['Resistors · 3', 'Capacitors · 2', 'Connectors · 3']);
     assert.deepEqual((await rowSlugs(page)).sort(), deps.slice().sort());
     await page.locator('#activity .cchip').first().waitFor();
     const placed = page.locator('#activity .commit').filter({ has: page.locator('.m', { hasText: /^Place / }) });
@@ -445,5 +447,125 @@ describe('real manager', { skip }, () => {
     await page.locator('#crumbs .back').click();
     assert.equal(await page.locator('.ov-title .t').textContent(), 'Audio lab');
     await page.close();
+  });
+});
+
+describe('browsing the real catalogue', { skip }, () => {
+  const parts = () => catalog.components.filter(r => !top().includes(r));
+  const frameHtml = (page, box) => page.frameLocator(`#${box} iframe`).locator('html').evaluate(e => e.outerHTML);
+
+  test('components tab: every part listed, found by its words, chips and "no match"', async () => {
+    const page = await openPage();
+    await page.locator('#tabs button[data-tab="components"]').click();
+    const all = parts();
+    assert.equal(await page.locator('#compCount').textContent(), `${all.length} of ${all.length}`);
+    // A part document's part, found by its part number and by words of its description.
+    const target = all.find(r => /^VD-/.test(r.title)) || all[0];
+    await page.locator('#cq').fill(target.title.toLowerCase());
+    assert.ok((await rowSlugs(page)).includes(target.slug));
+    const words = target.brief.toLowerCase().split(/[\s,]+/).filter(w => w.length > 2).slice(0, 2).join(' ');
+    await page.locator('#cq').fill(words);
+    assert.ok((await rowSlugs(page)).includes(target.slug), words);
+    await page.locator('#cq').fill('zz-no-such-part');
+    assert.equal(await page.locator('#list .msg').textContent(), 'no match for “zz-no-such-part”');
+    await page.locator('#cq').fill('');
+    await page.locator('#catChips .chip').first().click();
+    const n = Number((await page.locator('#compCount').textContent()).split(' ')[0]);
+    assert.ok(n > 0 && n < all.length);
+    await page.screenshot({ path: path.join(shots, 'components.png') });
+    assert.deepEqual(page.errors, []);
+  });
+
+  test('addresses: a board link from the listing opens in a new tab and survives a reload; unknown says so', async () => {
+    // An owner/name slug when the demo data has one, else any board.
+    const rec = top().find(r => r.slug.includes('/') && !r.tags.includes('project')) || top().find(r => r.slug === BOARD);
+    const page = await openPage();
+    await page.goto(base + '#/board/' + encodeURIComponent(rec.slug));
+    await page.locator('#overview .ov-title .t', { hasText: rec.title }).waitFor();
+    await page.locator('#list .group, #list .msg').first().waitFor();
+    assert.ok(page.requested.includes('api/board/' + encodeURIComponent(rec.slug)));
+    await page.reload();
+    await page.locator('#overview .ov-title .t', { hasText: rec.title }).waitFor();
+    await page.goto(base + '#/board/' + encodeURIComponent('nobody/no-such-board'));
+    await page.locator('#missingView').waitFor();
+    assert.equal(await page.locator('#addProjectBtn').count(), 0);
+    await page.screenshot({ path: path.join(shots, 'unknown-board.png') });
+  });
+
+  test('a past version shows its own drawings in the interactive viewers', async () => {
+    await stored;
+    // The server answers different drawings for the two versions (the newer one has the slot).
+    const get = async q => (await fetch(base + `board-view/${BOARD}/pcb` + q)).text();
+    const [now, then] = [await get(''), await get('?v=1.0.0')];
+    assert.match(then, /<svg/);
+    assert.notEqual(now, then);
+    // In the page, opened from an address that names the version.
+    const page = await openPage();
+    await page.goto(base + `#/board/${BOARD}?v=1.0.0`);
+    await page.frameLocator('#boxPcb iframe').locator('svg').first().waitFor({ timeout: 90000 });
+    await page.frameLocator('#boxSch iframe').locator('svg').first().waitFor({ timeout: 90000 });
+    const [pcbThen, schThen] = [await frameHtml(page, 'boxPcb'), await frameHtml(page, 'boxSch')];
+    await page.screenshot({ path: path.join(shots, 'version-1.0.0.png') });
+    await page.locator('#verBanner a').click();
+    await page.waitForFunction(() => !document.querySelector('#boxPcb iframe')?.src.includes('?v='));
+    await page.frameLocator('#boxPcb iframe').locator('svg').first().waitFor({ timeout: 90000 });
+    await page.frameLocator('#boxSch iframe').locator('svg').first().waitFor({ timeout: 90000 });
+    assert.notEqual(await frameHtml(page, 'boxPcb'), pcbThen, 'the PCB drawings of the two versions differ');
+    // The schematic changed only in its revision field between the two renders' commits.
+    assert.ok(schThen.length > 0);
+    await page.screenshot({ path: path.join(shots, 'version-current.png') });
+    assert.deepEqual(page.errors, []);
+  });
+
+  test('a hierarchical board hands every sheet to the schematic viewer', async () => {
+    const html = await (await fetch(base + `board-view/${LIVE}/sch`)).text();
+    const tabs = [...html.matchAll(/class="tab[^"]*" data-view="\d+">([^<]*)</g)].map(m => m[1]);
+    assert.ok(tabs.length >= 2, JSON.stringify(tabs));
+    const page = await openPage();
+    await page.goto(base + '#/board/' + encodeURIComponent(LIVE));
+    const frame = page.frameLocator('#boxSch iframe');
+    await frame.locator('aside .tab').nth(1).waitFor({ state: 'attached', timeout: 120000 });
+    // At box size the details panel is hidden: picking a part opens the box on the whole page,
+    // where the panel shows the part's details.
+    const box = page.locator('#boxSch').locator('xpath=..');
+    assert.equal(await frame.locator('aside').isVisible(), false);
+    await frame.locator('.hs').first().click({ force: true });
+    await page.locator('.box.full #boxSch').waitFor();
+    await frame.locator('#info').waitFor();
+    await frame.locator('aside .tab').nth(1).click();
+    await page.waitForTimeout(500);
+    assert.ok((await box.boundingBox()).width > 1300);
+    await page.screenshot({ path: path.join(shots, 'sub-sheet-expanded.png') });
+  });
+});
+
+describe('viewer details in the real tools', { skip }, () => {
+  test('a pad tooltip names the pad size and stays inside its frame', async () => {
+    const page = await openPage();
+    await page.locator('#tabs button[data-tab="components"]').click();
+    const slug = '1-5k-r-axial';
+    await page.locator('#cq').fill(slug);
+    await page.locator(`#list .row.comp[data-slug="${slug}"]`).click();
+    const fp = page.frameLocator('#compview iframe').last();
+    const pads = fp.locator('svg rect[data-num]');
+    await pads.first().waitFor({ timeout: 60000 });
+    // The pad nearest the right-hand edge: an unclamped tip would run out of the frame there.
+    const boxes = await pads.evaluateAll(els => els.map(e => { const r = e.getBoundingClientRect(); return r.right; }));
+    const i = boxes.indexOf(Math.max(...boxes));
+    const frameEl = page.locator('#compview iframe').last();
+    const frame = await frameEl.boundingBox();
+    const pad = await pads.nth(i).boundingBox();
+    await page.mouse.move(pad.x + pad.width - 1, pad.y + pad.height / 2);
+    await page.mouse.move(pad.x + pad.width - 2, pad.y + pad.height / 2);
+    const tip = fp.locator('#tip');
+    await tip.waitFor();
+    assert.match(await tip.textContent(), /\d+\.\d+×\d+\.\d+ mm/);
+    const t = await tip.boundingBox();
+    assert.ok(t.x >= frame.x && t.x + t.width <= frame.x + frame.width + 0.5, JSON.stringify({ t, frame }));
+    await page.screenshot({ path: path.join(shots, 'pad-tooltip.png') });
+    // Wide enough to show its title, an embed keeps its toolbar below the title bar.
+    await page.goto(base + `part-embed/${slug}/footprint`);
+    const [head, tools] = await page.evaluate(() => ['header', '.tools'].map(s => document.querySelector(s).getBoundingClientRect().toJSON()));
+    assert.ok(head.height > 0 && tools.top >= head.bottom, JSON.stringify({ head, tools }));
   });
 });

@@ -139,7 +139,7 @@ describe('start-up', () => {
 describe('top-level lists', mockOnly, () => {
   test('tabs count personal and organisation records and group them', async () => {
     const page = await openPage();
-    assert.deepEqual(await texts(page.locator('#tabs button')), ['Personal · 5', 'Organization · 3', 'Public']);
+    assert.deepEqual(await texts(page.locator('#tabs button')), ['Personal · 5', 'Organization · 3', 'Public', 'Components · 7']);
     // Starred first, then by title.
     assert.deepEqual(await texts(page.locator('#list .row .row-title')),
       ['★Motor Driver Board', 'Broken Board', 'Legacy Board', 'Sensor Node', 'Weather Station']);

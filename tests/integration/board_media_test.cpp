@@ -104,7 +104,10 @@ class Viewers {
                       "  printf '  {\"mpn\":\"%s\",\"lcsc\":\"%s\"}\\n' \"$3\" \"$5\"; exit 0\n"
                       "fi\n"
                       "[ -f '" + (dir_.path() / "fail").string() + "' ] && exit 1\n"
-                      "printf '<html>%s</html>' \"$(cat \"$3\")\" > \"$5\"\n");
+                      // The page shows the file it was run on, then every other sheet beside it.
+                      "{ printf '<html>%s</html>' \"$(cat \"$3\")\"\n"
+                      "  for f in $(find \"$(dirname \"$5\")/src\" -name '*.kicad_sch' | sort); do\n"
+                      "    [ \"$f\" = \"$3\" ] || printf '+%s' \"$(cat \"$f\")\"; done; } > \"$5\"\n");
     }
   }
   std::string path() const { return dir_.path().string(); }
@@ -122,9 +125,11 @@ class Viewers {
   TempDir dir_;
 };
 
-TEST(BoardView, ViewerPagesAreBuiltOncePerKey) {
+TEST(BoardView, ViewerPagesAreBuiltOncePerKeyWithEverySheet) {
   MockPlatform mock;
-  serve_list(mock, "b", {"sub/first.kicad_sch", "B.kicad_pro", "hw/B.kicad_sch", "B.kicad_pcb"});
+  serve_list(
+      mock, "b",
+      {"sub/first.kicad_sch", "B.kicad_pro", "hw/B.kicad_sch", "B.kicad_pcb", "../x.kicad_sch"});
   serve_file(mock, "b", "hw/B.kicad_sch", "ROOT-SCH");
   serve_file(mock, "b", "sub/first.kicad_sch", "FIRST-SCH");
   serve_file(mock, "b", "B.kicad_pcb", "THE-PCB");
@@ -133,20 +138,85 @@ TEST(BoardView, ViewerPagesAreBuiltOncePerKey) {
   HttpAnswer r = m.get("/board-view/b/sch");
   EXPECT_EQ(r.status, 200);
   EXPECT_EQ(r.content_type, "text/html; charset=utf-8");
-  EXPECT_EQ(r.body, "<html>ROOT-SCH</html>");  // the sheet named after the project file
-  EXPECT_EQ(m.get("/board-view/b/sch").body, "<html>ROOT-SCH</html>");
-  EXPECT_EQ(tools.count("vorn-schematic-viewer embed --file /tmp/vorn-lbr-apply/view-b/board.kicad_sch --out "
-                        "/tmp/vorn-lbr-apply/view-b/sch.html"),
+  // The viewer runs on the sheet named after the project file, with the sub-sheet beside it.
+  EXPECT_EQ(r.body, "<html>ROOT-SCH</html>+FIRST-SCH");
+  EXPECT_EQ(m.get("/board-view/b/sch").body, r.body);
+  EXPECT_EQ(tools.count("vorn-schematic-viewer embed --file "
+                        "/tmp/vorn-lbr-apply/view-b/sch-cur/src/hw/B.kicad_sch "
+                        "--out /tmp/vorn-lbr-apply/view-b/sch-cur/sch.html"),
             1u);
-  // A version is a separate cache entry of the same current file.
-  EXPECT_EQ(m.get("/board-view/b/sch?v=3").body, "<html>ROOT-SCH</html>");
-  EXPECT_EQ(tools.count("vorn-schematic-viewer embed"), 2u);
+  EXPECT_EQ(mock.count(page("b", "/files/..")), 0u);  // a path leaving the folder is never fetched
   EXPECT_EQ(m.get("/board-view/b/pcb").body, "<html>THE-PCB</html>");
-  EXPECT_EQ(tools.count("vorn-layout-viewer embed --file /tmp/vorn-lbr-apply/view-b/board.kicad_pcb"), 1u);
+  EXPECT_EQ(
+      tools.count(
+          "vorn-layout-viewer embed --file /tmp/vorn-lbr-apply/view-b/pcb-cur/src/B.kicad_pcb"),
+      1u);
 
   serve_list(mock, "c", {"z.kicad_sch", "a.kicad_sch"});  // no project file: the first schematic
   serve_file(mock, "c", "z.kicad_sch", "Z");
-  EXPECT_EQ(m.get("/board-view/c/sch").body, "<html>Z</html>");
+  serve_file(mock, "c", "a.kicad_sch", "A");
+  EXPECT_EQ(m.get("/board-view/c/sch").body, "<html>Z</html>+A");
+}
+
+// A stored render version shows the files of the commit that uploaded it: the newest commit whose
+// manifest names it is followed back to the oldest one of that run.
+TEST(BoardView, AVersionShowsTheFilesItWasRenderedFrom) {
+  MockPlatform mock;
+  serve_list(mock, "b", {"b.kicad_pro", "b.kicad_sch", "amp.kicad_sch", "b.kicad_pcb"});
+  serve_file(mock, "b", "b.kicad_sch", "ROOT-NOW");
+  serve_file(mock, "b", "amp.kicad_sch", "AMP-NOW");
+  serve_file(mock, "b", "b.kicad_pcb", "PCB-NOW");
+  const auto manifest = [](const std::string& current, const std::string& hash) {
+    return json{
+        {"v", 2}, {"current", current}, {"versions", {{{"version", current}, {"hash", hash}}}}}
+        .dump();
+  };
+  serve_file(mock, "b", "render/manifest.json", manifest("2.0", "h2"));
+  // Newest first: the 2.0 render, the 2.0 sources, the 1.0 render (a re-render, same hash), the
+  // 1.0 render, the 1.0 sources.
+  mock.on_text(
+      page("b", "/log"),
+      R"({"log":[{"hash":"c5"},{"hash":"c4"},{"hash":"c3"},{"hash":"c2"},{"hash":"c1"}]})");
+  const std::map<std::string, std::string> at = {{"c5", manifest("2.0", "h2")},
+                                                 {"c4", manifest("1.0", "h1")},
+                                                 {"c3", manifest("1.0", "h1")},
+                                                 {"c2", manifest("1.0", "h1")}};
+  for (const auto& [ref, text] : at) serve_file(mock, "b", "render/manifest.json?ref=" + ref, text);
+  serve_file(mock, "b", "b.kicad_sch?ref=c2", "ROOT-ONE");
+  serve_file(mock, "b", "amp.kicad_sch?ref=c2", "AMP-ONE");
+  serve_file(mock, "b", "b.kicad_pcb?ref=c2", "PCB-ONE");
+  Viewers tools;
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}}, {}, tools.path());
+  EXPECT_EQ(m.get("/board-view/b/sch?v=1.0&h=h1").body, "<html>ROOT-ONE</html>+AMP-ONE");
+  EXPECT_EQ(m.get("/board-view/b/pcb?v=1.0").body, "<html>PCB-ONE</html>");
+  EXPECT_EQ(m.get("/board-view/b/sch").body, "<html>ROOT-NOW</html>+AMP-NOW");
+  // The current version needs no history, and each version is its own cache entry.
+  EXPECT_EQ(m.get("/board-view/b/sch?v=2.0").body, "<html>ROOT-NOW</html>+AMP-NOW");
+  EXPECT_EQ(m.get("/board-view/b/sch?v=1.0").body, "<html>ROOT-ONE</html>+AMP-ONE");
+  EXPECT_EQ(tools.count("vorn-schematic-viewer embed"), 3u);
+  // A version no commit names is not shown as the current drawing.
+  EXPECT_EQ(m.get("/board-view/b/pcb?v=0.9").status, 404);
+}
+
+// The real schematic viewer on the hierarchical KiCad demo: the sub-sheet's circuit (its
+// transistors Q201-Q204) is drawn only when the sub-sheet file is handed over with the root.
+TEST(BoardView, HierarchicalDemoShowsItsSubSheets) {
+  const fs::path demo = "/usr/share/kicad/demos/complex_hierarchy";
+  if (!fs::exists(demo / "ampli_ht.kicad_sch") ||
+      !fs::exists(fs::path(VORN_TOOLS_BIN_DIR) / "vorn-schematic-viewer")) {
+    GTEST_SKIP() << "KiCad demos or the viewer tools are missing";
+  }
+  MockPlatform mock;
+  serve_list(mock, "ch",
+             {"ampli_ht.kicad_sch", "complex_hierarchy.kicad_pro", "complex_hierarchy.kicad_sch"});
+  for (const char* f : {"ampli_ht.kicad_sch", "complex_hierarchy.kicad_sch"}) {
+    serve_file(mock, "ch", f, read_file(demo / f));
+  }
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}}, {}, VORN_TOOLS_BIN_DIR);
+  const HttpAnswer r = m.get("/board-view/ch/sch");
+  ASSERT_EQ(r.status, 200) << r.body;
+  for (const char* part : {"Q201", "Q204", "U201"})
+    EXPECT_NE(r.body.find(part), std::string::npos) << part;
 }
 
 TEST(BoardView, FailuresAnswerTheUnavailableFragment) {

@@ -116,12 +116,33 @@ TEST(CatalogEntries, NothingListedGivesTheFiveFallbackEntries) {
             R"({"brief":"","eda":[],"slug":"lqm18pnr47mfhd","title":"LQM18PNR47MFHD"},)"
             R"({"brief":"","eda":[],"slug":"machinepinlargestandard","title":"MACHINEPINLARGESTANDARD"},)"
             R"({"brief":"","eda":[],"slug":"machinecontactmedium","title":"MACHINECONTACTMEDIUM"}],)"
-            R"("hints":["click a component to open its viewer"],"me":"","orgs":[],"status":"ok"})");
-  // The fallback entries get their kinds looked up like any other entry.
+            R"("fallback":true,"hints":["click a component to open its viewer"],"me":"","orgs":[],"status":"ok"})");
+  // The fallback entries get their kinds looked up like any other entry (once: kinds are kept).
   EXPECT_EQ(mock.count("/api/v1/pages/cl21a476mqynnne/files"), 1u);
-  // An empty page list behaves the same, and a failed listing is cached like a good one.
+  // A failed listing is not kept: the next request asks the platform again.
   EXPECT_EQ(m.get("/api/components").body, r.body);
-  EXPECT_EQ(mock.count(kListing), 1u);
+  EXPECT_EQ(mock.count(kListing), 2u);
+  EXPECT_EQ(mock.count("/api/v1/pages/cl21a476mqynnne/files"), 1u);
+}
+
+TEST(CatalogCache, AListThatFellBackIsReplacedOnceThePlatformAnswers) {
+  MockPlatform mock;
+  FakeWiki wiki("{}");
+  std::atomic<int> calls{0};
+  mock.on(kListing + "0", [&](const httplib::Request&, httplib::Response& res) {
+    if (++calls == 1) {
+      res.status = 503;
+      return;
+    }
+    res.set_content(batch(1, 1, 1, "up"), "application/json");
+  });
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}}, {}, wiki.bin());
+  EXPECT_TRUE(components(m).value("fallback", false));
+  const json good = components(m);
+  EXPECT_FALSE(good.contains("fallback"));
+  EXPECT_EQ(good["components"][0]["title"], "up");
+  EXPECT_EQ(components(m)["components"][0]["title"], "up");
+  EXPECT_EQ(calls.load(), 2);  // the good list is kept
 }
 
 TEST(CatalogCache, LaterRequestsAnswerFromMemoryAndRefreshIsAPlainTextSearch) {

@@ -162,8 +162,8 @@ int lines(const fs::path& p) {
 
 const std::string kFallback = "<p style='font:13px system-ui;color:#8b93a3;padding:20px'>viewer not available</p>";
 const std::string kFit =
-    "<style id=\"vorn-fit\">@media(max-width:639px){aside{display:none!important}header{display:none!important}}"
-    ".tools,.av-tools{gap:2px!important;padding:2px!important;left:8px!important;top:8px!important}"
+    "<style id=\"vorn-fit\">@media(max-width:639px){aside{display:none!important}header{display:none!important}.tools,.av-tools{top:8px!important}}"
+    ".tools,.av-tools{gap:2px!important;padding:2px!important;left:8px!important}"
     ".tools button,.av-tools button{width:22px!important;height:22px!important}"
     ".tools button svg,.av-tools button svg{width:13px!important;height:13px!important}</style>";
 

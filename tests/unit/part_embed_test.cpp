@@ -7,8 +7,8 @@ namespace vorn {
 namespace {
 
 const std::string kFit =
-    "<style id=\"vorn-fit\">@media(max-width:639px){aside{display:none!important}header{display:none!important}}"
-    ".tools,.av-tools{gap:2px!important;padding:2px!important;left:8px!important;top:8px!important}"
+    "<style id=\"vorn-fit\">@media(max-width:639px){aside{display:none!important}header{display:none!important}.tools,.av-tools{top:8px!important}}"
+    ".tools,.av-tools{gap:2px!important;padding:2px!important;left:8px!important}"
     ".tools button,.av-tools button{width:22px!important;height:22px!important}"
     ".tools button svg,.av-tools button svg{width:13px!important;height:13px!important}</style>";
 

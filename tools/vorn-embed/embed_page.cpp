@@ -22,7 +22,7 @@ aside i{font-style:normal;color:#9fb0c8;min-width:34px}
 .tools{position:absolute;left:12px;top:46px;display:flex;gap:4px;padding:4px;background:#171a21;border:1px solid #252a34;border-radius:6px;z-index:2}
 .tools button{width:28px;height:28px;border:0;border-radius:4px;background:#252a34;color:#e6e9ef;cursor:pointer;display:flex;align-items:center;justify-content:center}
 .tools button:hover{background:#6ea8fe;color:#0f1115}.tools button svg{width:16px;height:16px}
-#tip{position:absolute;pointer-events:none;background:#000c;border:1px solid #6ea8fe;border-radius:4px;padding:4px 8px;display:none;z-index:3;white-space:nowrap}
+#tip{position:absolute;pointer-events:none;background:#000c;border:1px solid #6ea8fe;border-radius:4px;padding:4px 8px;display:none;z-index:3;max-width:calc(100vw - 8px);box-sizing:border-box}
 [data-num]{cursor:pointer}[data-num].hi rect,[data-num].hi line.pinvis,rect[data-num].hi,circle[data-num].hi,path[data-num].hi{stroke:#6ea8fe!important;stroke-width:0.15}
 g.pingroup.hi line.pinvis{stroke:#6ea8fe!important;stroke-width:8!important}
 @media(max-width:639px){aside{display:none}main{right:0}}
@@ -33,6 +33,8 @@ constexpr std::string_view kScript = R"(<div id="tip"></div>
 <script>
 (function(){
 const main=document.querySelector('main'),svg=main.querySelector('svg'),tip=document.getElementById('tip');
+// The tip sits beside the pointer, flipped to its other side where it would leave the frame.
+function place(e){tip.style.left='0px';tip.style.top='0px';const w=tip.offsetWidth,h=tip.offsetHeight;let x=e.clientX+12,y=e.clientY+12;if(x+w>innerWidth-4)x=Math.max(4,e.clientX-12-w);if(y+h>innerHeight-4)y=Math.max(4,e.clientY-12-h);tip.style.left=x+'px';tip.style.top=y+'px';}
 const base=svg.getAttribute('viewBox').split(/[ ,]+/).map(Number);let vb=base.slice();
 function set(){svg.setAttribute('viewBox',vb.join(' '));}
 function zoom(f,cx,cy){const r=svg.getBoundingClientRect();const s=Math.max(vb[2]/r.width,vb[3]/r.height);
@@ -49,8 +51,8 @@ const label=document.body.dataset.label;
 function text(el){const n=el.getAttribute('data-num'),m=el.getAttribute('data-name');return label+' '+n+(m&&m!=='~'?' · '+m:'')+(el.dataset.info?' · '+el.dataset.info:'');}
 function hi(num,on){document.querySelectorAll('[data-num]').forEach(x=>{if(x.getAttribute('data-num')===num)x.classList.toggle('hi',on);});}
 svg.querySelectorAll('[data-num]').forEach(el=>{
- el.addEventListener('mouseenter',()=>{tip.textContent=text(el);tip.style.display='block';hi(el.getAttribute('data-num'),true);});
- el.addEventListener('mousemove',e=>{tip.style.left=(e.clientX+12)+'px';tip.style.top=(e.clientY+12)+'px';});
+ el.addEventListener('mouseenter',e=>{tip.textContent=text(el);tip.style.display='block';place(e);hi(el.getAttribute('data-num'),true);});
+ el.addEventListener('mousemove',place);
  el.addEventListener('mouseleave',()=>{tip.style.display='none';hi(el.getAttribute('data-num'),false);});});
 document.querySelectorAll('aside [data-num]').forEach(el=>{el.addEventListener('mouseenter',()=>hi(el.getAttribute('data-num'),true));
  el.addEventListener('mouseleave',()=>hi(el.getAttribute('data-num'),false));});

@@ -16,7 +16,7 @@ aside label{display:flex;gap:6px;align-items:center;padding:2px 0;cursor:pointer
 aside .tab{display:block;width:100%;text-align:left;background:none;border:0;color:#e6e9ef;padding:3px 4px;border-radius:4px;cursor:pointer}
 aside .tab.on{background:#6ea8fe;color:#0f1115}
 #info{margin-top:8px;border-top:1px solid #252a34;padding-top:6px;white-space:pre-wrap;word-break:break-word;display:none}
-#tip{position:absolute;pointer-events:none;background:#000d;color:#fff;border:1px solid #6ea8fe;border-radius:4px;padding:4px 8px;display:none;z-index:3;white-space:nowrap}
+#tip{position:absolute;pointer-events:none;background:#000d;color:#fff;border:1px solid #6ea8fe;border-radius:4px;padding:4px 8px;display:none;z-index:3;max-width:calc(100vw - 8px);box-sizing:border-box}
 .hs{fill:transparent;stroke:transparent;stroke-width:0.25;cursor:pointer}.hs:hover,.hs.sel{fill:#6ea8fe33;stroke:#6ea8fe}
 @media(max-width:639px){aside{display:none!important}}
 """
@@ -30,6 +30,8 @@ _BUTTONS = ('<div class="tools"><button id="zin" title="zoom in"><svg viewBox="0
 _SCRIPT = """
 (function(){
 const main=document.querySelector('main'),svg=main.querySelector('svg'),tip=document.getElementById('tip'),info=document.getElementById('info');
+// The tip sits beside the pointer, flipped to its other side where it would leave the frame.
+function place(e){tip.style.left='0px';tip.style.top='0px';const w=tip.offsetWidth,h=tip.offsetHeight;let x=e.clientX+12,y=e.clientY+12;if(x+w>innerWidth-4)x=Math.max(4,e.clientX-12-w);if(y+h>innerHeight-4)y=Math.max(4,e.clientY-12-h);tip.style.left=x+'px';tip.style.top=y+'px';}
 const views=JSON.parse(document.getElementById('views').textContent);let cur=0,vb=views[0].fit.slice();
 function set(){svg.setAttribute('viewBox',vb.join(' '));}
 function fit(){vb=views[cur].fit.slice();set();}
@@ -48,8 +50,8 @@ document.querySelectorAll('aside .tab').forEach(t=>t.addEventListener('click',()
  document.querySelectorAll('aside .tab').forEach(x=>x.classList.toggle('on',x===t));
  svg.querySelectorAll('g[data-view]').forEach(g=>g.style.display=(+g.dataset.view===cur)?'':'none');fit();}));
 svg.querySelectorAll('.hs').forEach(el=>{
- el.addEventListener('mouseenter',()=>{tip.textContent=el.dataset.ref+(el.dataset.value?' · '+el.dataset.value:'');tip.style.display='block';});
- el.addEventListener('mousemove',e=>{tip.style.left=(e.clientX+12)+'px';tip.style.top=(e.clientY+12)+'px';});
+ el.addEventListener('mouseenter',e=>{tip.textContent=el.dataset.ref+(el.dataset.value?' · '+el.dataset.value:'');tip.style.display='block';place(e);});
+ el.addEventListener('mousemove',place);
  el.addEventListener('mouseleave',()=>{tip.style.display='none';});
  el.addEventListener('click',()=>{if(moved)return;svg.querySelectorAll('.hs.sel').forEach(x=>x.classList.remove('sel'));el.classList.add('sel');
   info.style.display='block';info.textContent=el.dataset.ref+' · '+el.dataset.value+'\\nlooking up…';
