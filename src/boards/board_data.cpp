@@ -122,7 +122,7 @@ std::optional<std::string> board_model(std::string_view slug) {
       }
     }
   }
-  return fetch_page_file(slug, std::string(slug) + ".glb");
+  return fetch_page_file(slug, std::string(page_name(slug)) + ".glb");
 }
 
 std::optional<std::string> glb_up_axis(std::string_view glb) {

@@ -34,7 +34,7 @@ std::set<std::string> reference_set(std::string_view board_text);
 // The "v" token of a query string (first "v=" piece), absent when it holds ".." or "/".
 std::optional<std::string> version_token(std::string_view query);
 
-// The page's own 3D model: package.json "model_3d_path", else "<slug>.glb".
+// The page's own 3D model: package.json "model_3d_path", else "<name>.glb" (the page's own name).
 std::optional<std::string> board_model(std::string_view slug);
 
 // asset.extras.vornMolecule.upAxis of a GLB's JSON chunk, lower-cased.

@@ -5,6 +5,7 @@
 
 #include "desktop/bridge.h"
 #include "desktop/command_templates.h"
+#include "platform/platform_api.h"
 #include "server/handlers.h"
 
 namespace vorn {
@@ -90,7 +91,7 @@ std::string default_footprint_folder(const DesktopEnv& env) {
 }
 
 std::string default_project_folder(const DesktopEnv& env, std::string_view board) {
-  return desktop_path(env, {"Documents", "KiCad", "Projects", board});
+  return desktop_path(env, {"Documents", "KiCad", "Projects", page_name(board)});
 }
 
 Existence classify_existence(const std::optional<std::string>& bridge_output) {

@@ -74,7 +74,7 @@ const std::string* by_value_and_package(const LibraryListings& l, const altium_c
 
 std::pair<std::string, std::string> symbol_library_for(const LibraryListings& l, std::string_view slug,
                                                        const altium_codec::VornLbrPart* part) {
-  const std::string mpn = to_upper(slug);
+  const std::string mpn = to_upper(page_name(slug));
   const std::string slug_key = match_key(mpn);
   if (const auto* lib = lookup(l.mpn_hits, to_lower(mpn))) return {"mpn", *lib};
   for (const auto& [key, lib] : l.symbol_keys) {
@@ -96,7 +96,7 @@ std::string footprint_library_for(const LibraryListings& l, std::string_view slu
       if (const auto* lib = lookup(l.footprint_keys, key)) return *lib;
     }
   }
-  const std::string slug_key = match_key(to_upper(slug));
+  const std::string slug_key = match_key(to_upper(page_name(slug)));
   for (const auto& [key, lib] : l.footprint_keys) {
     if (key.size() >= 5 && slug_key.starts_with(key)) return lib;
   }
@@ -212,7 +212,7 @@ Response handle_in_library(const Request& request, std::string_view) {
   LibraryListings listings;
   if (!sym_files.empty()) {
     std::string pattern;
-    for (const auto& s : slugs) pattern += (pattern.empty() ? "" : "|") + regex_escape(to_upper(s));
+    for (const auto& s : slugs) pattern += (pattern.empty() ? "" : "|") + regex_escape(to_upper(page_name(s)));
     if (auto out = bridge_run_command(cmd_search_names(env.windows(), sym_files, pattern))) {
       add_mpn_hits(listings, *out, env.windows());
     }

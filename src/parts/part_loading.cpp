@@ -53,7 +53,7 @@ std::expected<LoadedPart, std::string> load_part(std::string_view slug, const st
   const auto symbol = fetch_named(slug, first_with_suffix(files, kSymbolSuffix));
   const auto footprint = fetch_named(slug, first_with_suffix(files, kFootprintSuffix));
   if (!symbol || !footprint) return std::unexpected("no vorn-lbr JSON or KiCad files on " + std::string(slug));
-  auto part = altium_codec::import_kicad(*symbol, *footprint, to_upper(slug));
+  auto part = altium_codec::import_kicad(*symbol, *footprint, to_upper(page_name(slug)));
   if (!part) return std::unexpected(std::move(part.error()));
   return LoadedPart{std::move(*part), std::string(kSourceKicad), KicadPairText{*symbol, *footprint}};
 }

@@ -89,6 +89,11 @@ std::string page_slug(std::string_view received) {
   return decoded;
 }
 
+std::string_view page_name(std::string_view slug) {
+  const size_t slash = slug.rfind('/');
+  return slash == std::string_view::npos ? slug : slug.substr(slash + 1);
+}
+
 std::optional<std::string> api_key() {
   static std::mutex mutex;
   static bool computed = false;

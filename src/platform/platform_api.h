@@ -31,6 +31,11 @@ bool is_safe_url_path(std::string_view text);
 // one library and one cache entry.
 std::string page_slug(std::string_view received);
 
+// The page's own name: the part of its slug after the last "/" ("acme/blinky" -> "blinky"; a
+// one-part slug is its own name). Part numbers, default folder names and model file names are
+// made from it, never from the owner part.
+std::string_view page_name(std::string_view slug);
+
 // Body of an http(s) GET, or nothing (curl missing, HTTP status >= 400, time-out, empty body,
 // a scheme other than http/https).
 std::optional<std::string> fetch_url(const std::string& url);

@@ -15,6 +15,7 @@ const skip = haveManager() ? false : 'the manager or the tools are not built';
 const shots = shotsDir('real');
 // Demo slugs carry their owner, as on the platform; the page sends them URI-encoded.
 const BOARD = 'demo/ecc83-preamp';      // stored render, two versions
+const BOARD_NAME = BOARD.split('/').pop();  // the default project folder's name
 const LIVE = 'demo/pic-programmer';     // no stored render: rendered live on first view
 const PROJECT = 'vorn-labs/audio-lab';
 const enc = encodeURIComponent;
@@ -361,7 +362,7 @@ describe('real manager', { skip }, () => {
     assert.equal(await page.locator('#dlg .dlg-h h2').textContent(), 'Add Project to my Computer');
     assert.equal(await page.locator('#dlg .dlg-h .sub').textContent(), `schematic + ${deps.length} component(s) — symbols & footprints resolved so it opens clean`);
     assert.equal(await page.locator('#destFolder').textContent(), '~/Documents/KiCad/Projects');
-    assert.equal(await page.locator('#projName').inputValue(), BOARD);
+    assert.equal(await page.locator('#projName').inputValue(), BOARD_NAME);
 
     // The sandbox home as the desktop shows it; hidden folders are not listed.
     await page.locator('#browseBtn').click();
@@ -380,7 +381,7 @@ describe('real manager', { skip }, () => {
     await page.press('#fbPath', 'Enter');
     await fb.locator('text=(no sub-folders)').waitFor();
     await page.locator('#fbSelect').click();
-    assert.equal(await page.locator('#destFinal').textContent(), `~/Downloads/${BOARD}`);
+    assert.equal(await page.locator('#destFinal').textContent(), `~/Downloads/${BOARD_NAME}`);
 
     await page.locator('.seg button', { hasText: 'Project-only library' }).click();
     const status = page.locator('#dlgStatus');
@@ -391,12 +392,12 @@ describe('real manager', { skip }, () => {
 
     await page.locator('#applyBtn').click();
     await page.locator('#applyBtn', { hasText: '✓ Delivered' }).waitFor({ timeout: 180000 });
-    const folder = path.join(world.home, 'Downloads', BOARD);
+    const folder = path.join(world.home, 'Downloads', BOARD_NAME);
     const nick = BOARD.replaceAll('/', '_');  // the project library is named after the board slug
     const summary = await texts(page.locator('.summary > div'));
     assert.equal(summary[0], '✓ Done.');
     const delivered = summary.find(l => l.startsWith('Delivered '));
-    assert.match(delivered, new RegExp(`^Delivered \\d+ project file\\(s\\) → ~/Downloads/${BOARD}$`));
+    assert.match(delivered, new RegExp(`^Delivered \\d+ project file\\(s\\) → ~/Downloads/${BOARD_NAME}$`));
     await page.screenshot({ path: path.join(shots, 'dialog-project-done.png') });
     // Project-only delivery installs nothing into the global libraries.
     assert.equal(fs.existsSync(path.join(world.home, 'Documents', 'KiCad', 'Symbols')), false);
@@ -417,7 +418,7 @@ describe('real manager', { skip }, () => {
     await page.fill('#fbPath', path.join(world.home, 'Downloads'));
     await page.press('#fbPath', 'Enter');
     await fb.locator('text=(no sub-folders)').waitFor({ state: 'detached' }).catch(() => {});
-    await fb.locator('.fbrow', { hasText: BOARD.split('/')[0] }).waitFor();
+    await fb.locator('.fbrow', { hasText: BOARD_NAME }).waitFor();
     await page.locator('#fbSelect').click();
     await page.locator('.seg button', { hasText: 'Project-only library' }).click();
     await status.locator('text=✓ Existing').waitFor({ timeout: 60000 });

@@ -85,10 +85,10 @@ TEST(DesktopReach, BridgeDownThenUp) {
   ASSERT_EQ(ok.value("status", ""), "started") << ok.dump();
   const json done = wait_done(m);
   EXPECT_EQ(done["result"]["project"]["files"], json({"B.kicad_pro"})) << done.dump();
-  EXPECT_TRUE(fs::exists(desk.home() / "Documents/KiCad/Projects/acme/blinky/B.kicad_pro"));
+  EXPECT_TRUE(fs::exists(desk.home() / "Documents/KiCad/Projects/blinky/B.kicad_pro"));
 
   // What a delivery folder holds: a project, nothing yet, or a path that is not one.
-  const std::string q = "/api/dest-state?p=" + h + "/Documents/KiCad/Projects/acme/";
+  const std::string q = "/api/dest-state?p=" + h + "/Documents/KiCad/Projects/";
   EXPECT_EQ(get_json(m, q + "blinky"), json({{"exists", true}, {"has_project", true}}));
   EXPECT_EQ(get_json(m, q), json({{"exists", true}, {"has_project", false}}));
   EXPECT_EQ(get_json(m, q + "new%20one"), json({{"exists", false}, {"has_project", false}}));

@@ -100,6 +100,15 @@ TEST(PartLoading, DocumentFirstThenTheKicadPair) {
   EXPECT_EQ(part(m, "upper")["error"], "no vorn-lbr JSON or KiCad files on upper");
 }
 
+TEST(PartLoading, AnOwnerPagePicksTheSymbolNamedAfterThePage) {
+  MockPlatform mock;
+  // The owner part is not part of the part number: "acme/pk1" wants the symbol "PK1".
+  serve_page(mock, "acme/pk1", {{"pk1.kicad_sym", kSymbolLib}, {"pk1.kicad_mod", kFootprint}});
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}});
+  EXPECT_EQ(part(m, "acme%2Fpk1")["mpn"], "PK1");
+  EXPECT_EQ(part(m, "acme/pk1")["mpn"], "PK1");
+}
+
 TEST(PartLoading, EveryFailureMessage) {
   MockPlatform mock;
   serve_page(mock, "half", {{"x.kicad_sym", kSymbolLib}});
