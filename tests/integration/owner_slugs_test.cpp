@@ -114,11 +114,11 @@ TEST(OwnerSlugs, EncodedSlugNamesTheOwnerPageOnEveryRoute) {
   const std::string view = "/tmp/vorn-lbr-apply/view-acme_blinky/";
   const std::string embed = (tmp.path() / "vorn-embed-acme%2Fblinky").string() + "/";
   EXPECT_EQ(tools.count("embed "), 3u) << tools.calls();
-  EXPECT_EQ(tools.count("vorn-layout-viewer embed --file " + view + "board.kicad_pcb --out " +
-                        view + "pcb.html\n"),
+  EXPECT_EQ(tools.count("vorn-layout-viewer embed --file " + view + "pcb-cur/src/hw/b.kicad_pcb --out " +
+                        view + "pcb-cur/pcb.html\n"),
             1u);
-  EXPECT_EQ(tools.count("vorn-schematic-viewer embed --file " + view + "board.kicad_sch --out " +
-                        view + "sch.html\n"),
+  EXPECT_EQ(tools.count("vorn-schematic-viewer embed --file " + view +
+                        "sch-cur/src/hw/b.kicad_sch --out " + view + "sch-cur/sch.html\n"),
             1u);
   EXPECT_EQ(tools.count("vorn-symbol embed --file " + embed + "ACME%2FBLINKY.kicad_sym --out " +
                         embed + "symbol.html\n"),
