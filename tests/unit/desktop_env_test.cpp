@@ -17,7 +17,7 @@ namespace {
 // A desktop that answers fixed texts per command and records what it was asked.
 struct FakeDesktop {
   std::map<std::string, std::optional<std::string>> answers;
-  std::vector<std::string> asked;
+  std::vector<std::string> asked = {};
   CommandRunner runner() {
     return [this](std::string_view c) -> std::optional<std::string> {
       asked.emplace_back(c);
