@@ -35,6 +35,9 @@ MockPlatform::MockPlatform() {
       res.set_content("missing", "text/plain");
     }
   };
+  // Enough workers for every connection of a parallel curl (idle keep-alive connections each
+  // hold one), so no request waits behind another's connection.
+  server_.new_task_queue = [] { return new httplib::ThreadPool(64); };
   server_.Get(".*", handler);
   server_.Post(".*", handler);
   server_.Put(".*", handler);
