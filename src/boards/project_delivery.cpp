@@ -13,6 +13,7 @@
 #include "desktop/bridge.h"
 #include "desktop/command_templates.h"
 #include "desktop/desktop_env.h"
+#include "platform/batch_fetch.h"
 #include "platform/platform_api.h"
 #include "proc/runner.h"
 #include "util/text.h"
@@ -72,11 +73,18 @@ void stage_project(Delivery& d) {
     }
   }
   ModelRefs refs;
+  // The project files, read in one batch.
+  std::vector<PageFileRequest> wanted;
   for (const std::string& path : paths) {
-    if (!is_project_file(path)) continue;
+    if (is_project_file(path) && is_plain_file_name(last_segment(path))) {
+      wanted.push_back({d.request.board, path, std::nullopt});
+    }
+  }
+  FetchResults fetched = fetch_page_files(wanted);
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    const std::string& path = *wanted[i].name;
     const std::string leaf(last_segment(path));
-    if (!is_plain_file_name(leaf)) continue;
-    auto bytes = fetch_page_file(d.request.board, path);
+    auto& bytes = fetched[i];
     if (!bytes) continue;
     if (ends_with(path, ".kicad_pcb") && is_valid_utf8(*bytes)) {
       RewrittenBoard board = rewrite_model_paths(*bytes);

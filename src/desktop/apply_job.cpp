@@ -35,6 +35,8 @@ struct JobState {
   std::vector<std::string> errors;
   Json added = Json::array();
   size_t running = 0;
+  // Every item's part, loaded once per job (one batch of platform reads) for both phases.
+  std::map<std::string, LoadResult> parts;
 };
 
 std::string file_name_of(std::string_view path, std::string_view fallback) {
@@ -64,7 +66,7 @@ std::vector<SymbolEntry> convert_symbols(JobState& job, const std::string& lib,
   std::vector<SymbolEntry> entries;
   for (const auto& slug : slugs) {
     job.progress.set_stage("Converting " + slug + " → " + lib, ++job.running);
-    auto loaded = load_part(slug);
+    const auto& loaded = job.parts.at(slug);
     if (!loaded) {
       job.errors.push_back(slug + ": " + loaded.error());
       continue;
@@ -157,7 +159,7 @@ void footprint_library(JobState& job, const std::string& lib, const std::vector<
   bridge_run_and_forget(cmd_mkdir_p(folder));
   std::vector<std::string> staged;
   for (const auto& slug : slugs) {
-    auto loaded = load_part(slug);
+    const auto& loaded = job.parts.at(slug);
     if (!loaded) continue;
     if (auto why = footprint_refusal(loaded->part.footprint)) {
       job.errors.push_back(slug + ": cannot be installed as a KiCad footprint: " + *why);
@@ -191,10 +193,13 @@ void run_phases(JobState& job) {
   std::filesystem::permissions(std::string(kStagingDir), std::filesystem::perms::all,
                                std::filesystem::perm_options::replace, ec);
   Groups by_sym, by_fp;
+  std::vector<std::string> slugs;
   for (const auto& item : job.request.items) {
     by_sym[item.sym_lib].push_back(item.slug);
     by_fp[item.fp_lib].push_back(item.slug);
+    slugs.push_back(item.slug);
   }
+  job.parts = load_parts(slugs);
   job.env = desktop_env();
   if (!job.request.items.empty()) {
     const UserLibraries libs = read_user_libraries(job.env);
@@ -208,7 +213,7 @@ void run_phases(JobState& job) {
 }  // namespace
 
 Json run_apply_job(const ApplyRequest& request, ApplyProgress& progress) {
-  JobState job{request, progress, {}, {}, {}, {}, Json::array(), 0};
+  JobState job{request, progress, {}, {}, {}, {}, Json::array(), 0, {}};
   Json project = nullptr;
   try {
     run_phases(job);

@@ -178,7 +178,7 @@ FetchResults fetch_urls(const std::vector<std::string>& urls, const BatchLimits&
   return results;
 }
 
-FetchResults fetch_page_files_text(const std::vector<PageFileRequest>& requests) {
+FetchResults fetch_page_files(const std::vector<PageFileRequest>& requests) {
   std::vector<std::string> urls;
   std::vector<size_t> owner;  // request index of each URL
   for (size_t i = 0; i < requests.size(); ++i) {
@@ -193,12 +193,16 @@ FetchResults fetch_page_files_text(const std::vector<PageFileRequest>& requests)
   FetchResults results(requests.size());
   for (size_t k = 0; k < urls.size(); ++k) {
     auto& body = bodies[k];
-    if (!body) continue;
-    if (requests[owner[k]].ref) {
-      if (is_valid_utf8(*body)) results[owner[k]] = std::move(body);
-    } else {
-      results[owner[k]] = to_utf8_lossy(*body);
-    }
+    if (!body || (requests[owner[k]].ref && !is_valid_utf8(*body))) continue;
+    results[owner[k]] = std::move(body);
+  }
+  return results;
+}
+
+FetchResults fetch_page_files_text(const std::vector<PageFileRequest>& requests) {
+  FetchResults results = fetch_page_files(requests);
+  for (auto& body : results) {
+    if (body) *body = to_utf8_lossy(*body);  // a ref's answer is valid already: unchanged
   }
   return results;
 }

@@ -40,6 +40,8 @@ struct PageFileRequest {
   std::optional<std::string> ref;
 };
 
+// As fetch_page_file (no ref) or fetch_page_file_at_ref (with a ref), for each request.
+FetchResults fetch_page_files(const std::vector<PageFileRequest>& requests);
 // As fetch_page_file_text (no ref) or fetch_page_file_at_ref (with a ref), for each request.
 FetchResults fetch_page_files_text(const std::vector<PageFileRequest>& requests);
 
