@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <future>
 #include <mutex>
+#include <system_error>
 #include <unordered_map>
 
 #include "boards/eda_kinds.h"
@@ -179,11 +181,25 @@ bool listing_continues(size_t batch_size, const Json& response, long long new_of
   return value >= 0 && value > new_offset && new_offset <= kListingMaxOffset;
 }
 
+namespace {
+
+// The identity, asked beside the platform reads (its own program, computed once per process).
+std::future<Identity> identity_in_background() {
+  try {
+    return std::async(std::launch::async, identity);
+  } catch (const std::system_error&) {
+    return std::async(std::launch::deferred, identity);  // no thread to be had: asked when needed
+  }
+}
+
+}  // namespace
+
 std::string build_component_list() {
+  std::future<Identity> who = identity_in_background();
   std::vector<Json> entries = list_entries();
   if (entries.empty()) entries = fallback_entries();
   add_eda_kinds(entries);
-  const Identity me = identity();
+  const Identity me = who.get();
   const Json list{{"status", "ok"},
                   {"components", std::move(entries)},
                   {"me", me.user},
