@@ -1,7 +1,9 @@
 // Wall time of the commit activity of a board with 50 commits whose board file is a real KiCad
-// demo board (several MB), its files fetched in batches (each one curl process).
+// demo board (several MB), its files fetched in batches (each one curl process), beside the floor:
+// the same reads by one curl --parallel process from the same server.
 // Usage: board_activity_bench [board.kicad_pcb] [commits]
 #include <httplib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -23,6 +25,9 @@ int main(int argc, char** argv) {
   if (board.empty()) return std::fprintf(stderr, "cannot read %s\n", board_path.c_str()), 1;
 
   httplib::Server server;
+  // One worker per connection of a parallel curl; the library's default pool of 8 would hold
+  // the other connections until a keep-alive ends.
+  server.new_task_queue = [] { return new httplib::ThreadPool(72); };
   nlohmann::json log = nlohmann::json::array();
   for (int i = 0; i < commits; ++i)
     log.push_back({{"hash", "c" + std::to_string(i)}, {"message", "m"}});
@@ -57,6 +62,26 @@ int main(int argc, char** argv) {
     std::printf("commits=%d board=%zu bytes run %d: %.3f s, same answer: %s\n", commits,
                 board.size(), run, s, answer == reference ? "yes" : "NO");
   }
+  // Floor: the same 2 x commits file reads by one curl --parallel process from the same server.
+  const std::string config = "/tmp/board_activity_bench_" + std::to_string(getpid()) + ".conf";
+  {
+    std::ofstream out(config);
+    const std::string base =
+        "http://127.0.0.1:" + std::to_string(port) + "/api/v1/pages/bench/files/";
+    for (int i = 0; i < commits; ++i) {
+      for (const char* name : {"b.kicad_pcb", "b.kicad_sch"}) {
+        out << "url = \"" << base << name << "?ref=c" << i << "\"\noutput = \"/dev/null\"\n";
+      }
+    }
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const std::string command =
+      "curl -s --parallel --parallel-immediate --parallel-max 64 --config " + config;
+  if (std::system(command.c_str()) != 0) std::fprintf(stderr, "floor curl failed\n");
+  const double floor_s =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("floor (one curl --parallel, same %d reads): %.3f s\n", commits * 2, floor_s);
+  std::remove(config.c_str());
   server.stop();
   thread.join();
   return 0;

@@ -13,6 +13,7 @@ free_port() { python3 -c 'import socket;s=socket.socket();s.bind(("127.0.0.1",0)
 mport=$(free_port)
 nport=$(free_port)
 cp "$root/assets/index.html" "$work/index.html"
+chmod 755 "$work"; chmod 644 "$work/index.html"  # nginx workers run as another user
 cat >"$work/nginx.conf" <<CONF
 worker_processes 2;
 pid $work/nginx.pid;

@@ -85,18 +85,13 @@ Json board_activity(std::string_view slug) {
     requests.push_back(
         {std::string(slug), ref ? choice.schematic : std::nullopt, ref.value_or("")});
   }
+  // Each text is reduced to its digest as it arrives, so one file text is held at a time.
   std::vector<CommitFiles> files(log.size());
-  for (size_t start = 0; start < requests.size(); start += kActivityBatchFiles) {
-    const size_t end = std::min(requests.size(), start + kActivityBatchFiles);
-    const FetchResults texts =
-        fetch_page_files_text({requests.begin() + start, requests.begin() + end});
-    for (size_t k = start; k < end; ++k) {
-      const auto& text = texts[k - start];
-      if (!text) continue;
-      const bool board = k % 2 == 0;
-      (board ? files[k / 2].board : files[k / 2].schematic) = digest_file(*text, board);
-    }
-  }
+  for_each_page_file(requests, [&](size_t k, std::optional<std::string> body) {
+    if (!body) return;
+    const bool board = k % 2 == 0;
+    (board ? files[k / 2].board : files[k / 2].schematic) = digest_file(*body, board);
+  });
   return Json{{"activity", enrich_activity(log, files)}};
 }
 

@@ -1,6 +1,6 @@
 // Commit activity of a board: its commit log with, per commit, whether the board and schematic
 // changed against the previous commit and how many references came and went. Thread-safe; a
-// call fetches the per-commit files in batches (platform/batch_fetch.h).
+// call fetches the per-commit files in one batch (platform/batch_fetch.h).
 #pragma once
 
 #include <cstdint>
@@ -14,12 +14,8 @@
 
 namespace vorn::boards {
 
-// Files fetched by one batch of an activity request (two per commit). Each batch's texts are
-// reduced to digests before the next is read, which bounds the memory of a long history.
-inline constexpr size_t kActivityBatchFiles = 20;
-
 // What is kept of one fetched file: a 128-bit fingerprint with the length (compared instead of
-// the text, so a request holds no more than one batch of file texts) and, for board files, the
+// the text, so a request holds no more than one file text at a time) and, for board files, the
 // reference set.
 struct FileDigest {
   uint64_t size = 0;

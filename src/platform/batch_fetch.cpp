@@ -130,9 +130,10 @@ std::optional<std::string> read_body(const std::string& path) {
   return body;
 }
 
-// Runs one chunk in one curl process; fills the results of the transfers that succeeded.
+// Runs one chunk in one curl process; hands the body of every transfer that succeeded to
+// `sink`, as soon as it is read, and marks it delivered.
 void run_chunk(const std::vector<std::string>& urls, const std::vector<Transfer>& chunk,
-               const BatchLimits& limits, FetchResults& results) {
+               const BatchLimits& limits, const FetchSink& sink, std::vector<bool>& delivered) {
   PrivateFolder folder;
   if (!folder.ok()) return;
   const std::string config = folder.path() + "/transfers.conf";
@@ -151,36 +152,50 @@ void run_chunk(const std::vector<std::string>& urls, const std::vector<Transfer>
     const std::string name = fields[0].substr(prefix.size());
     if (!is_decimal(name) || !is_decimal(fields[2])) continue;
     const size_t index = std::stoul(name);
-    if (index >= results.size()) continue;
-    results[index] = read_body(prefix + name);
+    if (index >= urls.size() || delivered[index]) continue;
+    auto body = read_body(prefix + name);
     // curl 7.88 can lose the body of a transfer in parallel mode while reporting success; a
     // file that disagrees with the byte count is fetched again on its own.
-    const size_t got = results[index] ? results[index]->size() : 0;
-    if (got != std::stoull(fields[2])) results[index] = fetch_url(urls[index]);
+    if ((body ? body->size() : 0) != std::stoull(fields[2])) body = fetch_url(urls[index]);
+    std::filesystem::remove(prefix + name);
+    delivered[index] = true;
+    sink(index, std::move(body));
   }
 }
 
 }  // namespace
 
-FetchResults fetch_urls(const std::vector<std::string>& urls, const BatchLimits& limits) {
-  FetchResults results(urls.size());
+void for_each_fetched(const std::vector<std::string>& urls, const FetchSink& sink,
+                      const BatchLimits& limits) {
+  std::vector<bool> delivered(urls.size(), false);
   const size_t chunk_size = std::max<size_t>(limits.chunk, 1);
   std::vector<Transfer> chunk;
   for (size_t i = 0; i < urls.size(); ++i) {
     if (!fetchable(urls[i])) continue;
     chunk.push_back({i, api_key_for(urls[i])});
     if (chunk.size() == chunk_size) {
-      run_chunk(urls, chunk, limits, results);
+      run_chunk(urls, chunk, limits, sink, delivered);
       chunk.clear();
     }
   }
-  if (!chunk.empty()) run_chunk(urls, chunk, limits, results);
+  if (!chunk.empty()) run_chunk(urls, chunk, limits, sink, delivered);
+  for (size_t i = 0; i < urls.size(); ++i) {
+    if (!delivered[i]) sink(i, std::nullopt);
+  }
+}
+
+FetchResults fetch_urls(const std::vector<std::string>& urls, const BatchLimits& limits) {
+  FetchResults results(urls.size());
+  for_each_fetched(
+      urls, [&](size_t i, std::optional<std::string> body) { results[i] = std::move(body); },
+      limits);
   return results;
 }
 
-FetchResults fetch_page_files(const std::vector<PageFileRequest>& requests) {
+void for_each_page_file(const std::vector<PageFileRequest>& requests, const FetchSink& sink) {
   std::vector<std::string> urls;
   std::vector<size_t> owner;  // request index of each URL
+  std::vector<bool> asked(requests.size(), false);
   for (size_t i = 0; i < requests.size(); ++i) {
     const auto& r = requests[i];
     const auto url = r.ref ? page_file_at_ref_url(r.slug, r.name, *r.ref)
@@ -188,14 +203,21 @@ FetchResults fetch_page_files(const std::vector<PageFileRequest>& requests) {
     if (!url) continue;
     urls.push_back(*url);
     owner.push_back(i);
+    asked[i] = true;
   }
-  FetchResults bodies = fetch_urls(urls);
+  for_each_fetched(urls, [&](size_t k, std::optional<std::string> body) {
+    if (body && requests[owner[k]].ref && !is_valid_utf8(*body)) body.reset();
+    sink(owner[k], std::move(body));
+  });
+  for (size_t i = 0; i < requests.size(); ++i) {
+    if (!asked[i]) sink(i, std::nullopt);
+  }
+}
+
+FetchResults fetch_page_files(const std::vector<PageFileRequest>& requests) {
   FetchResults results(requests.size());
-  for (size_t k = 0; k < urls.size(); ++k) {
-    auto& body = bodies[k];
-    if (!body || (requests[owner[k]].ref && !is_valid_utf8(*body))) continue;
-    results[owner[k]] = std::move(body);
-  }
+  for_each_page_file(
+      requests, [&](size_t i, std::optional<std::string> body) { results[i] = std::move(body); });
   return results;
 }
 

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,8 +31,15 @@ struct BatchLimits {
 
 using FetchResults = std::vector<std::optional<std::string>>;
 
+// Called once per URL (or request) with its index and answer, in the order the answers arrive;
+// a body is handed over as soon as it is read, so a caller that reduces each one at once never
+// holds the whole batch in memory.
+using FetchSink = std::function<void(size_t index, std::optional<std::string> body)>;
+
 // One answer per URL, in the order of `urls`.
 FetchResults fetch_urls(const std::vector<std::string>& urls, const BatchLimits& limits = {});
+void for_each_fetched(const std::vector<std::string>& urls, const FetchSink& sink,
+                      const BatchLimits& limits = {});
 
 // A file of a page, optionally at a version reference.
 struct PageFileRequest {
@@ -42,6 +50,7 @@ struct PageFileRequest {
 
 // As fetch_page_file (no ref) or fetch_page_file_at_ref (with a ref), for each request.
 FetchResults fetch_page_files(const std::vector<PageFileRequest>& requests);
+void for_each_page_file(const std::vector<PageFileRequest>& requests, const FetchSink& sink);
 // As fetch_page_file_text (no ref) or fetch_page_file_at_ref (with a ref), for each request.
 FetchResults fetch_page_files_text(const std::vector<PageFileRequest>& requests);
 
