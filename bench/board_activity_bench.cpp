@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
   httplib::Server server;
   // One worker per connection of a parallel curl; the library's default pool of 8 would hold
   // the other connections until a keep-alive ends.
-  server.new_task_queue = [] { return new httplib::ThreadPool(72); };
+  server.new_task_queue = [] { return new httplib::ThreadPool(160); };
+  server.set_keep_alive_max_count(1000);
   nlohmann::json log = nlohmann::json::array();
   for (int i = 0; i < commits; ++i)
     log.push_back({{"hash", "c" + std::to_string(i)}, {"message", "m"}});
