@@ -26,7 +26,7 @@ namespace vorn {
 struct BatchLimits {
   int max_time_seconds = 12;  // per transfer, as for fetch_url
   size_t parallel = 64;       // transfers open at once within one curl process
-  size_t chunk = 1000;        // transfers handed to one curl process
+  size_t chunk = 2500;        // transfers handed to one curl process
 };
 
 using FetchResults = std::vector<std::optional<std::string>>;
