@@ -61,6 +61,10 @@ int main(int argc, char** argv) {
   write(home / ".config/kicad/9.0/fp-lib-table", "(fp_lib_table\n" + fp_rows + ")\n");
 
   httplib::Server platform;
+  // One worker per connection of a parallel curl (the library's default pool of 8 would hold the
+  // other connections until a keep-alive ends).
+  platform.new_task_queue = [] { return new httplib::ThreadPool(160); };
+  platform.set_keep_alive_max_count(1000);
   vorn::ApplyRequest request;
   for (int i = 0; i < 50; ++i) {
     const std::string slug = "bench-" + std::to_string(i);

@@ -1,9 +1,8 @@
 // First build of /api/components against a loopback mock platform, through the real curl:
-//   catalog_bench [--exe <manager>] [--pages 1000,5000] [--sweep 1,2,4,8,16,32,64] [--sweep-pages 1000]
-// Part 1 (sweep) builds the list in this process with each EDA pool size and prints wall time
-// and peak concurrent curl children. Part 2 starts the real manager once per page count, times
-// its first /api/components, samples its curl children and reads its peak memory. Beside each
-// figure: the floor, one `curl -s` of a file list on loopback x requests / cores.
+//   catalog_bench [--exe <manager>] [--pages 1000,5000]
+// Starts the real manager once per page count, times its first /api/components, samples its
+// curl children and reads its peak memory. Beside each figure: one `curl -s` of a file list on
+// loopback x requests / cores (what one process per read costs at best).
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -58,14 +57,10 @@ double one_curl_seconds(const std::string& base) {
 int main(int argc, char** argv) {
   std::string exe = bench::default_manager_exe();
   std::vector<int> page_counts = {1000, 5000};
-  std::vector<int> sweep = {1, 2, 4, 8, 16, 32, 64};
-  int sweep_pages = 1000;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     if (flag == "--exe") exe = argv[i + 1];
     if (flag == "--pages") page_counts = parse_list(argv[i + 1]);
-    if (flag == "--sweep") sweep = parse_list(argv[i + 1]);
-    if (flag == "--sweep-pages") sweep_pages = std::atoi(argv[i + 1]);
   }
 
   std::atomic<int> total{0};
@@ -78,27 +73,7 @@ int main(int argc, char** argv) {
   const double curl_s = one_curl_seconds(mock.url());
   std::printf("cores %u; one curl -s of a file list on loopback: %.2f ms (median of 30)\n\n", cores, curl_s * 1e3);
 
-  if (!sweep.empty() && sweep_pages > 0) {
-    std::printf("EDA pool sweep, in process, %d pages (fresh slugs each run):\n", sweep_pages);
-    std::printf("%6s %10s %10s %10s %8s\n", "pool", "wall s", "floor s", "ratio", "curl pk");
-    for (const int pool : sweep) {
-      total = sweep_pages;
-      prefix = "sweep" + std::to_string(pool);
-      const long requests = sweep_pages + (sweep_pages + 199) / 200;
-      const double floor_s = curl_s * static_cast<double>(requests) / cores;
-      bench::CurlSampler sampler(getpid());
-      const auto t0 = bench::Clock::now();
-      const std::string text = vorn::build_component_list(static_cast<size_t>(pool));
-      const double wall = bench::seconds_since(t0);
-      const int peak = sampler.stop();
-      const size_t entries = json::parse(text)["components"].size();
-      std::printf("%6d %10.2f %10.2f %10.2f %8d%s\n", pool, wall, floor_s, wall / floor_s, peak,
-                  entries == static_cast<size_t>(sweep_pages) ? "" : "  (entry count wrong!)");
-    }
-    std::printf("\n");
-  }
-
-  std::printf("First /api/components of the real manager (pool %zu):\n", vorn::kEdaLookupPool);
+  std::printf("First /api/components of the real manager (batched reads):\n");
   std::printf("%6s %9s %10s %10s %8s %10s %10s %12s\n", "pages", "requests", "wall s", "floor s", "ratio",
               "curl pk", "mock pk", "peak RSS MB");
   for (const int pages : page_counts) {

@@ -67,9 +67,9 @@ int main(int argc, char** argv) {
   setenv("VORN_PLATFORM_URL", ("http://127.0.0.1:" + std::to_string(port)).c_str(), 1);
   setenv("PATH", (tools.string() + ":" + getenv("PATH")).c_str(), 1);
 
-  vorn::Request warm{"GET", "/api/env", ""};
+  vorn::Request warm{"GET", "/api/env", "", "", false};
   (void)vorn::handle_env(warm, "");  // environment detection, once per process
-  vorn::Request request{"GET", "/api/in-library?slugs=" + slugs, ""};
+  vorn::Request request{"GET", "/api/in-library?slugs=" + slugs, "", "", false};
   const auto before = vorn::bridge_call_count();
   const auto t0 = std::chrono::steady_clock::now();
   const vorn::Response r = vorn::handle_in_library(request, "");

@@ -1,11 +1,11 @@
-// Commit activity: per-commit fetches through a small bounded pool, then pairwise comparison.
+// Commit activity: the board and schematic of every commit fetched as one batch, then pairwise
+// comparison.
 #include "boards/board_activity.h"
 
 #include <algorithm>
-#include <atomic>
-#include <thread>
 
 #include "boards/board_data.h"
+#include "platform/batch_fetch.h"
 #include "platform/platform_api.h"
 #include "util/siphash.h"
 #include "util/text.h"
@@ -27,32 +27,14 @@ FileChoice choose_files(const std::vector<std::string>& paths) {
   return c;
 }
 
-// Runs job(i) for i in [0, count) on up to `parallelism` threads (the caller's among them).
-template <typename Job>
-void run_bounded(size_t count, size_t parallelism, Job job) {
-  std::atomic<size_t> next{0};
-  auto worker = [&] {
-    for (size_t i = next++; i < count; i = next++) job(i);
-  };
-  const size_t threads = std::min(count, std::max<size_t>(parallelism, 1));
-  std::vector<std::jthread> pool;
-  for (size_t t = 1; t < threads; ++t) {
-    try {
-      pool.emplace_back(worker);
-    } catch (const std::system_error&) {
-      break;  // fewer threads; the caller's own loop still finishes the work
-    }
-  }
-  worker();
-}
-
 bool differ(const std::optional<FileDigest>& a, const std::optional<FileDigest>& b) {
   if (a.has_value() != b.has_value()) return true;
   return a && !a->same_text(*b);
 }
 
 size_t count_missing(const std::set<std::string>& from, const std::set<std::string>& in) {
-  return static_cast<size_t>(std::count_if(from.begin(), from.end(), [&](const std::string& r) { return !in.count(r); }));
+  return static_cast<size_t>(
+      std::count_if(from.begin(), from.end(), [&](const std::string& r) { return !in.count(r); }));
 }
 
 }  // namespace
@@ -86,22 +68,29 @@ Json enrich_activity(const Json& log, const std::vector<CommitFiles>& files) {
   return out;
 }
 
-Json board_activity(std::string_view slug, size_t parallelism) {
+Json board_activity(std::string_view slug) {
   const Json log = commit_log(slug);
   if (!log.is_array() || log.empty()) return Json{{"activity", Json::array()}};
   const FileChoice choice = choose_files(list_page_files(slug));
+  // Two files per commit: request 2i is the board of entry i, 2i+1 its schematic.
+  std::vector<PageFileRequest> requests;
+  for (const Json& entry : log) {
+    std::optional<std::string> ref;
+    if (entry.is_object()) {
+      auto hash = entry.find("hash");
+      if (hash != entry.end() && hash->is_string()) ref = hash->get<std::string>();
+    }
+    // No ref: no name either, so the request yields nothing without reaching the platform.
+    requests.push_back({std::string(slug), ref ? choice.board : std::nullopt, ref.value_or("")});
+    requests.push_back(
+        {std::string(slug), ref ? choice.schematic : std::nullopt, ref.value_or("")});
+  }
+  // Each text is reduced to its digest as it arrives, so one file text is held at a time.
   std::vector<CommitFiles> files(log.size());
-  // Two fetches per commit: index 2i is the board of entry i, 2i+1 its schematic.
-  run_bounded(log.size() * 2, parallelism, [&](size_t k) {
-    const Json& entry = log[k / 2];
-    if (!entry.is_object()) return;
-    auto hash = entry.find("hash");
-    if (hash == entry.end() || !hash->is_string()) return;
-    const std::string& ref = hash->get_ref<const std::string&>();
+  for_each_page_file(requests, [&](size_t k, std::optional<std::string> body) {
+    if (!body) return;
     const bool board = k % 2 == 0;
-    auto text = fetch_page_file_at_ref(slug, board ? choice.board : choice.schematic, ref);
-    if (!text) return;
-    (board ? files[k / 2].board : files[k / 2].schematic) = digest_file(*text, board);
+    (board ? files[k / 2].board : files[k / 2].schematic) = digest_file(*body, board);
   });
   return Json{{"activity", enrich_activity(log, files)}};
 }

@@ -1,6 +1,6 @@
 // Commit activity of a board: its commit log with, per commit, whether the board and schematic
 // changed against the previous commit and how many references came and went. Thread-safe; a
-// call fetches the per-commit files with up to `parallelism` threads of its own.
+// call fetches the per-commit files in one batch (platform/batch_fetch.h).
 #pragma once
 
 #include <cstdint>
@@ -14,11 +14,8 @@
 
 namespace vorn::boards {
 
-// Fetches run at once by one activity request (two files per commit).
-inline constexpr size_t kActivityParallelism = 8;
-
 // What is kept of one fetched file: a 128-bit fingerprint with the length (compared instead of
-// the text, so a request holds no more than one file text per thread) and, for board files, the
+// the text, so a request holds no more than one file text at a time) and, for board files, the
 // reference set.
 struct FileDigest {
   uint64_t size = 0;
@@ -41,7 +38,7 @@ struct CommitFiles {
 // The log entries (newest first) enriched from the files fetched for each entry (same index).
 Json enrich_activity(const Json& log, const std::vector<CommitFiles>& files);
 
-// {"activity": [...]} for a board; parallelism 1 fetches one file after another.
-Json board_activity(std::string_view slug, size_t parallelism = kActivityParallelism);
+// {"activity": [...]} for a board; every file of every commit is read in one batch.
+Json board_activity(std::string_view slug);
 
 }  // namespace vorn::boards

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "boards/work_files.h"
+#include "platform/batch_fetch.h"
 #include "platform/platform_api.h"
 #include "util/text.h"
 
@@ -65,8 +66,14 @@ std::vector<std::string> board_component_list(std::string_view slug) {
   auto add = [&](const std::string& s) {
     if (seen.insert(s).second) out.push_back(s);
   };
-  for (const std::string& dep : page_dependencies(slug)) {
-    const std::vector<std::string> inner = page_dependencies(dep);
+  const std::vector<std::string> deps = page_dependencies(slug);
+  // The package.json of every dependency, read in one batch.
+  std::vector<PageFileRequest> requests;
+  for (const std::string& dep : deps) requests.push_back({dep, "package.json", std::nullopt});
+  const FetchResults texts = fetch_page_files_text(requests);
+  for (size_t i = 0; i < deps.size(); ++i) {
+    const std::string& dep = deps[i];
+    const std::vector<std::string> inner = texts[i] ? parse_dependencies(*texts[i]) : std::vector<std::string>{};
     if (inner.empty()) {
       add(dep);
     } else {

@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "platform/batch_fetch.h"
 #include "platform/platform_api.h"
 #include "server/handlers.h"
 #include "util/text.h"
@@ -72,6 +73,27 @@ EdaKinds eda_kinds(std::string_view slug) {
   if (auto cached = process_cache().find(slug)) return std::move(*cached);
   EdaKinds kinds = eda_kinds_of_files(list_page_files(slug));
   process_cache().store(slug, kinds);
+  return kinds;
+}
+
+std::vector<EdaKinds> eda_kinds_of_pages(const std::vector<std::string>& slugs) {
+  std::vector<EdaKinds> kinds(slugs.size());
+  std::vector<std::string> missing;
+  std::vector<size_t> missing_at;
+  for (size_t i = 0; i < slugs.size(); ++i) {
+    if (!is_safe_url_path(slugs[i])) continue;
+    if (auto cached = process_cache().find(slugs[i])) {
+      kinds[i] = std::move(*cached);
+    } else {
+      missing.push_back(slugs[i]);
+      missing_at.push_back(i);
+    }
+  }
+  const auto lists = list_pages_files(missing);
+  for (size_t k = 0; k < missing.size(); ++k) {
+    kinds[missing_at[k]] = eda_kinds_of_files(lists[k]);
+    process_cache().store(missing[k], kinds[missing_at[k]]);
+  }
   return kinds;
 }
 

@@ -36,4 +36,8 @@ EdaKinds eda_kinds_of_files(const std::vector<std::string>& file_names);
 // The cached lookup for a slug; never fails (a failed listing gives an empty list).
 EdaKinds eda_kinds(std::string_view slug);
 
+// The cached lookups for many slugs (same order), the file lists of the slugs not yet cached
+// read in one batch.
+std::vector<EdaKinds> eda_kinds_of_pages(const std::vector<std::string>& slugs);
+
 }  // namespace vorn

@@ -2,6 +2,7 @@
 #include "boards/model_paths.h"
 
 #include "boards/work_files.h"
+#include "platform/batch_fetch.h"
 #include "platform/platform_api.h"
 #include "util/text.h"
 
@@ -12,13 +13,33 @@ constexpr std::string_view kModelOpen = "(model \"";
 constexpr std::string_view kVarPrefix = "${";
 constexpr std::string_view kProjectPrefix = "${KIPRJMOD}/";
 
-std::optional<std::string> first_fetch(std::string_view slug, const std::optional<std::string>& shapes,
-                                       const std::string& name) {
-  if (shapes) {
-    if (auto bytes = fetch_page_file(slug, *shapes + "/" + name)) return bytes;
+// Fetches page files in one batch; the answer of request i at index i.
+FetchResults fetch_files(std::string_view slug, const std::vector<std::string>& names) {
+  std::vector<PageFileRequest> requests;
+  for (const auto& name : names) requests.push_back({std::string(slug), name, std::nullopt});
+  return fetch_page_files(requests);
+}
+
+// The first answer of "<shapes>/<name>", "3d/<name>", "<name>" for every name; each round is
+// one batch holding only the names still missing.
+std::vector<std::optional<std::string>> fetch_models(std::string_view slug,
+                                                     const std::optional<std::string>& shapes,
+                                                     const std::vector<std::string>& names) {
+  std::vector<std::optional<std::string>> found(names.size());
+  std::vector<std::string> prefixes = {"3d/", ""};
+  if (shapes) prefixes.insert(prefixes.begin(), *shapes + "/");
+  for (const auto& prefix : prefixes) {
+    std::vector<std::string> paths;
+    std::vector<size_t> owner;
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (found[i]) continue;
+      paths.push_back(prefix + names[i]);
+      owner.push_back(i);
+    }
+    FetchResults bodies = fetch_files(slug, paths);
+    for (size_t k = 0; k < paths.size(); ++k) found[owner[k]] = std::move(bodies[k]);
   }
-  if (auto bytes = fetch_page_file(slug, "3d/" + name)) return bytes;
-  return fetch_page_file(slug, name);
+  return found;
 }
 
 }  // namespace
@@ -60,18 +81,25 @@ void gather_models(std::string_view slug, const std::filesystem::path& folder, c
   std::error_code ec;
   const std::filesystem::path models = folder / "3d";
   std::filesystem::create_directories(models, ec);
+  std::vector<std::string> names;
   for (const std::string& name : refs.names) {
     // A name such as ".." or "" would land outside "3d"; such a reference has no file to fetch.
-    if (!is_plain_file_name(name)) continue;
-    if (auto bytes = first_fetch(slug, shapes_folder, name)) (void)write_bytes(models / name, *bytes);
+    if (is_plain_file_name(name)) names.push_back(name);
   }
+  const auto models_found = fetch_models(slug, shapes_folder, names);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (models_found[i]) (void)write_bytes(models / names[i], *models_found[i]);
+  }
+  std::vector<std::string> paths;
   for (const std::string& path : refs.project_relative) {
-    if (!is_safe_project_relative(path)) continue;
-    auto bytes = fetch_page_file(slug, path);
-    if (!bytes) continue;
-    const std::filesystem::path target = folder / path;
+    if (is_safe_project_relative(path)) paths.push_back(path);
+  }
+  const FetchResults bodies = fetch_files(slug, paths);
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (!bodies[i]) continue;
+    const std::filesystem::path target = folder / paths[i];
     std::filesystem::create_directories(target.parent_path(), ec);
-    (void)write_bytes(target, *bytes);
+    (void)write_bytes(target, *bodies[i]);
   }
 }
 

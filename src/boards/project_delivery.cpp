@@ -17,6 +17,7 @@
 #include "desktop/command_templates.h"
 #include "desktop/desktop_env.h"
 #include "desktop/footprint_files.h"
+#include "platform/batch_fetch.h"
 #include "platform/platform_api.h"
 #include "proc/runner.h"
 #include "util/text.h"
@@ -79,13 +80,18 @@ void stage_project(Delivery& d) {
     }
   }
   ModelRefs refs;
-  size_t listed = 0;
+  // The project files, read in one batch.
+  std::vector<PageFileRequest> wanted;
   for (const std::string& path : paths) {
-    if (!is_project_file(path)) continue;
+    if (is_project_file(path) && is_plain_file_name(last_segment(path))) {
+      wanted.push_back({d.request.board, path, std::nullopt});
+    }
+  }
+  FetchResults fetched = fetch_page_files(wanted);
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    const std::string& path = *wanted[i].name;
     const std::string leaf(last_segment(path));
-    if (!is_plain_file_name(leaf)) continue;
-    ++listed;
-    auto bytes = fetch_page_file(d.request.board, path);
+    auto& bytes = fetched[i];
     if (!bytes) {
       d.errors.push_back("could not fetch " + path + " from " + d.request.board);
       continue;
@@ -98,7 +104,7 @@ void stage_project(Delivery& d) {
     }
     if (write_bytes(d.staging / leaf, *bytes)) d.staged.push_back(leaf);
   }
-  if (listed == 0) d.errors.push_back("no KiCad project files on the page " + d.request.board);
+  if (wanted.empty()) d.errors.push_back("no KiCad project files on the page " + d.request.board);
   if (!d.staged.empty()) gather_models(d.request.board, d.staging, refs, shapes);
 }
 

@@ -38,6 +38,8 @@ struct JobState {
   Json skipped = Json::array();  // {"component", "by"}: left as the user had it
   size_t running = 0;
   std::string staging;  // this job's own local folder
+  // Every item's part, loaded once per job (one batch of platform reads) for both phases.
+  std::map<std::string, LoadResult> parts;
 };
 
 void skip(JobState& job, const std::string& slug, std::string by) {
@@ -87,7 +89,7 @@ std::vector<SymbolEntry> convert_symbols(JobState& job, const std::string& lib,
   std::vector<SymbolEntry> entries;
   for (const auto& slug : slugs) {
     job.progress.set_stage("Converting " + slug + " → " + lib, ++job.running);
-    auto loaded = load_part(slug);
+    const auto& loaded = job.parts.at(slug);
     if (!loaded) {
       job.errors.push_back(slug + ": " + loaded.error());
       continue;
@@ -198,7 +200,7 @@ void footprint_library(JobState& job, const std::string& lib, const std::vector<
   for (const auto& name : *taken) keys.insert(footprint_key(job.env, name));
   std::vector<std::string> staged;
   for (const auto& slug : slugs) {
-    auto loaded = load_part(slug);
+    const auto& loaded = job.parts.at(slug);
     if (!loaded) continue;
     auto text = footprint_to_install(*loaded);
     if (!text) {
@@ -240,10 +242,13 @@ Json project_result(JobState& job) {
 
 void run_phases(JobState& job) {
   Groups by_sym, by_fp;
+  std::vector<std::string> slugs;
   for (const auto& item : job.request.items) {
     by_sym[item.sym_lib].push_back(item.slug);
     by_fp[item.fp_lib].push_back(item.slug);
+    slugs.push_back(item.slug);
   }
+  job.parts = load_parts(slugs);
   if (!job.request.items.empty()) {
     const UserLibraries libs = read_user_libraries(job.env);
     job.sym_uris = library_map(libs.sym_libs);
@@ -256,7 +261,7 @@ void run_phases(JobState& job) {
 }  // namespace
 
 Json run_apply_job(const ApplyRequest& request, ApplyProgress& progress) {
-  JobState job{request, progress, {}, {}, {}, {}, Json::array(), Json::array(), 0, {}};
+  JobState job{request, progress, {}, {}, {}, {}, Json::array(), Json::array(), 0, {}, {}};
   Json project = nullptr;
   job.env = desktop_env();
   const StagingFolder staging("job");

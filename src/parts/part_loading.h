@@ -8,6 +8,7 @@
 #include <altium_codec/part.h>
 
 #include <expected>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,7 +34,14 @@ struct LoadedPart {
 // The part of a page, or the loading error message.
 [[nodiscard]] std::expected<LoadedPart, std::string> load_part(std::string_view slug);
 // As above with the page's file listing already fetched (the part view lists the files anyway).
-[[nodiscard]] std::expected<LoadedPart, std::string> load_part(std::string_view slug,
-                                                               const std::vector<std::string>& files);
+[[nodiscard]] std::expected<LoadedPart, std::string> load_part(
+    std::string_view slug, const std::vector<std::string>& files);
+
+using LoadResult = std::expected<LoadedPart, std::string>;
+
+// The parts of many pages, each exactly as load_part would give it, with every platform read of
+// one step carried by one batch (file lists, then part documents, then KiCad pairs). Keyed by
+// slug; every slug of the list is present.
+[[nodiscard]] std::map<std::string, LoadResult> load_parts(const std::vector<std::string>& slugs);
 
 }  // namespace vorn

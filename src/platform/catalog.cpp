@@ -1,16 +1,17 @@
-// Component catalog: the paged listing, the entries, the EDA lookups on a bounded pool, the
-// identity, and the process-wide cache of the finished text behind one lock.
+// Component catalog: the paged listing (pages after the first fetched as one batch), the entries,
+// the EDA lookups (one batch), the identity, and the process-wide cache of the finished text
+// behind one lock.
 #include "platform/catalog.h"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
+#include <future>
 #include <mutex>
 #include <system_error>
-#include <thread>
 #include <unordered_map>
 
 #include "boards/eda_kinds.h"
+#include "platform/batch_fetch.h"
 #include "platform/config.h"
 #include "platform/platform_api.h"
 #include "server/handlers.h"
@@ -33,7 +34,7 @@ class ComponentListCache {
     if (refresh) text_.reset();
     if (text_) return *text_;
     bool fallback = false;
-    std::string text = build_component_list(kEdaLookupPool, &fallback);
+    std::string text = build_component_list(&fallback);
     // A list that fell back to the built-in entries is not kept: the next request tries again.
     if (!fallback) text_ = text;
     return text;
@@ -64,44 +65,73 @@ Json tags_member(const Json& record) {
   return parsed.is_discarded() ? Json::array() : parsed;
 }
 
-// One batch of the listing; nothing when the fetch or the parse fails.
-std::optional<Json> fetch_batch(long long offset) {
-  const auto body = fetch_url(platform_base_url() + "/api/v1/pages?type=component&limit=" +
-                              std::to_string(kListingBatch) + "&offset=" + std::to_string(offset));
+std::string listing_url(long long offset) {
+  return platform_base_url() +
+         "/api/v1/pages?type=component&limit=" + std::to_string(kListingBatch) +
+         "&offset=" + std::to_string(offset);
+}
+
+// A listing answer as a document; nothing when the fetch or the parse failed.
+std::optional<Json> parse_batch(const std::optional<std::string>& body) {
   if (!body) return std::nullopt;
   Json doc = Json::parse(*body, nullptr, false);
   if (doc.is_discarded()) return std::nullopt;
   return doc;
 }
 
-// Every entry of the listing, batch after batch.
+// The offsets the listing will ask for after reaching `offset`, if every batch is full and the
+// total stays what `response` says; the listing itself still decides batch by batch.
+std::vector<long long> planned_offsets(const Json& response, long long offset) {
+  std::vector<long long> offsets;
+  for (long long next = offset; listing_continues(kListingBatch, response, next);
+       next += kListingBatch) {
+    offsets.push_back(next);
+  }
+  return offsets;
+}
+
+// Every entry of the listing, batch after batch. The first batch is read alone (its "total" says
+// how many follow); the batches it announces are read together, then taken in order under the
+// same stop rule as one-by-one reading. A batch that moves the offset off the plan, or a total
+// that grows, sends the listing on from where it is.
 std::vector<Json> list_entries() {
   std::vector<Json> entries;
   long long offset = 0;
-  while (true) {
-    const auto doc = fetch_batch(offset);
-    if (!doc || !doc->is_object()) break;
-    const auto pages = doc->find("pages");
-    if (pages == doc->end() || !pages->is_array() || pages->empty()) break;
-    for (const auto& record : *pages) {
-      if (auto entry = component_entry(record)) entries.push_back(std::move(*entry));
+  std::vector<long long> offsets = {0};
+  while (!offsets.empty()) {
+    std::vector<std::string> urls;
+    for (const long long o : offsets) urls.push_back(listing_url(o));
+    const FetchResults bodies =
+        offsets.size() == 1 ? FetchResults{fetch_url(urls[0])} : fetch_urls(urls);
+    std::optional<Json> last;
+    for (size_t k = 0; k < offsets.size(); ++k) {
+      if (offsets[k] != offset) break;  // off the plan: re-plan from here
+      const auto doc = parse_batch(bodies[k]);
+      if (!doc || !doc->is_object()) return entries;
+      const auto pages = doc->find("pages");
+      if (pages == doc->end() || !pages->is_array() || pages->empty()) return entries;
+      for (const auto& record : *pages) {
+        if (auto entry = component_entry(record)) entries.push_back(std::move(*entry));
+      }
+      offset += static_cast<long long>(pages->size());
+      if (!listing_continues(pages->size(), *doc, offset)) return entries;
+      last = std::move(doc);
     }
-    offset += static_cast<long long>(pages->size());
-    if (!listing_continues(pages->size(), *doc, offset)) break;
+    offsets = planned_offsets(*last, offset);
+    if (offsets.empty()) offsets = {offset};  // the rule said go on: at least the next batch
   }
   return entries;
 }
 
-// Sets "eda" on every entry, looking each distinct slug up once on the bounded pool.
-void add_eda_kinds(std::vector<Json>& entries, size_t pool_size) {
+// Sets "eda" on every entry, looking each distinct slug up once.
+void add_eda_kinds(std::vector<Json>& entries) {
   std::vector<std::string> slugs;
   std::unordered_map<std::string, size_t> index_of;
   for (const auto& entry : entries) {
     const auto& slug = entry["slug"].get_ref<const std::string&>();
     if (index_of.emplace(slug, slugs.size()).second) slugs.push_back(slug);
   }
-  std::vector<EdaKinds> kinds(slugs.size());
-  run_bounded(slugs.size(), pool_size, [&](size_t i) { kinds[i] = eda_kinds(slugs[i]); });
+  const std::vector<EdaKinds> kinds = eda_kinds_of_pages(slugs);
   for (auto& entry : entries) entry["eda"] = kinds[index_of.at(entry["slug"].get<std::string>())];
 }
 
@@ -116,7 +146,8 @@ std::optional<Json> component_entry(const Json& record) {
     score = it->get<double>();
   }
   bool starred = false;
-  if (const auto it = record.find("starred"); it != record.end() && it->is_boolean()) starred = it->get<bool>();
+  if (const auto it = record.find("starred"); it != record.end() && it->is_boolean())
+    starred = it->get<bool>();
   return Json{{"slug", slug},
               {"title", string_member(record, "title", slug)},
               {"brief", string_member(record, "brief", "")},
@@ -154,31 +185,27 @@ bool listing_continues(size_t batch_size, const Json& response, long long new_of
   return value >= 0 && value > new_offset && new_offset <= kListingMaxOffset;
 }
 
-void run_bounded(size_t count, size_t pool_size, const std::function<void(size_t)>& lookup) {
-  std::atomic<size_t> next{0};
-  auto work = [&] {
-    for (size_t i = next++; i < count; i = next++) lookup(i);
-  };
-  const size_t helpers = std::min(count, std::max<size_t>(pool_size, 1)) - (count > 0 ? 1 : 0);
-  std::vector<std::jthread> threads;
-  threads.reserve(helpers);
-  for (size_t t = 0; t < helpers; ++t) {
-    try {
-      threads.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // no more threads to be had: the ones running (and this one) do the rest
-    }
+namespace {
+
+// The identity, asked beside the platform reads (its own program, computed once per process).
+std::future<Identity> identity_in_background() {
+  try {
+    return std::async(std::launch::async, identity);
+  } catch (const std::system_error&) {
+    return std::async(std::launch::deferred, identity);  // no thread to be had: asked when needed
   }
-  work();
 }
 
-std::string build_component_list(size_t pool_size, bool* used_fallback) {
+}  // namespace
+
+std::string build_component_list(bool* used_fallback) {
+  std::future<Identity> who = identity_in_background();
   std::vector<Json> entries = list_entries();
   const bool fallback = entries.empty();
   if (fallback) entries = fallback_entries();
   if (used_fallback) *used_fallback = fallback;
-  add_eda_kinds(entries, pool_size);
-  const Identity me = identity();
+  add_eda_kinds(entries);
+  const Identity me = who.get();
   Json list{{"status", "ok"},
             {"components", std::move(entries)},
             {"me", me.user},

@@ -106,19 +106,29 @@ std::optional<std::string> api_key() {
   return key;
 }
 
-std::optional<std::string> fetch_url(const std::string& url) {
+bool is_web_url(std::string_view url) {
   const std::string lower = to_lower(url.substr(0, 8));
-  if (!starts_with(lower, "http://") && !starts_with(lower, "https://")) return std::nullopt;
+  return starts_with(lower, "http://") || starts_with(lower, "https://");
+}
+
+std::optional<std::string> api_key_for(std::string_view url) {
+  // The key goes only to the platform host itself, compared exactly.
+  if (platform_host().empty() || url_host(url) != platform_host()) return std::nullopt;
+  auto key = api_key();
+  if (!key || key->find_first_of("\r\n") != std::string::npos) return std::nullopt;
+  return key;
+}
+
+std::optional<std::string> fetch_url(const std::string& url) {
+  if (!is_web_url(url)) return std::nullopt;
   // --globoff: brackets and braces in a name must not expand into several requests.
   // --proto/--proto-redir: a platform answer can never send curl to file:// or other schemes.
-  std::vector<std::string> args = {"-s", "-f", "-L", "--max-time", "12", "--globoff",
-                                   "--proto", "=http,https", "--proto-redir", "=http,https"};
-  // The key goes only to the platform host itself, compared exactly.
-  if (!platform_host().empty() && url_host(url) == platform_host()) {
-    if (auto key = api_key(); key && key->find_first_of("\r\n") == std::string::npos) {
-      args.push_back("-H");
-      args.push_back("Authorization: Bearer " + *key);
-    }
+  std::vector<std::string> args = {
+      "-s",        "-f",      "-L",          "--max-time",    "12",
+      "--globoff", "--proto", "=http,https", "--proto-redir", "=http,https"};
+  if (auto key = api_key_for(url)) {
+    args.push_back("-H");
+    args.push_back("Authorization: Bearer " + *key);
   }
   args.push_back(url);
   CommandResult r = run_capture("curl", args);
@@ -126,9 +136,33 @@ std::optional<std::string> fetch_url(const std::string& url) {
   return std::move(r.out);
 }
 
-std::optional<std::string> fetch_page_file(std::string_view slug, std::string_view name) {
+std::optional<std::string> page_file_url(std::string_view slug, std::string_view name) {
   if (!is_safe_url_path(slug) || !is_safe_url_path(name)) return std::nullopt;
-  return fetch_url(page_url(slug, "/files/" + std::string(name)));
+  return page_url(slug, "/files/" + std::string(name));
+}
+
+std::optional<std::string> page_file_at_ref_url(std::string_view slug,
+                                                const std::optional<std::string>& name,
+                                                std::string_view ref) {
+  if (!name) return std::nullopt;
+  // The ref goes into the query: refuse anything that would end or extend it.
+  for (unsigned char c : ref) {
+    if (c <= 0x20 || c == 0x7F || c == '&' || c == '#' || c == '%' || c == '?') return std::nullopt;
+  }
+  auto url = page_file_url(slug, *name);
+  if (url) *url += "?ref=" + std::string(ref);
+  return url;
+}
+
+std::optional<std::string> page_resource_url(std::string_view slug, std::string_view what) {
+  if (!is_safe_url_path(slug)) return std::nullopt;
+  return page_url(slug, "/" + std::string(what));
+}
+
+std::optional<std::string> fetch_page_file(std::string_view slug, std::string_view name) {
+  const auto url = page_file_url(slug, name);
+  if (!url) return std::nullopt;
+  return fetch_url(*url);
 }
 
 std::optional<std::string> fetch_page_file_text(std::string_view slug, std::string_view name) {
@@ -140,26 +174,22 @@ std::optional<std::string> fetch_page_file_text(std::string_view slug, std::stri
 std::optional<std::string> fetch_page_file_at_ref(std::string_view slug,
                                                   const std::optional<std::string>& name,
                                                   std::string_view ref) {
-  if (!name || !is_safe_url_path(slug) || !is_safe_url_path(*name)) return std::nullopt;
-  // The ref goes into the query: refuse anything that would end or extend it.
-  for (unsigned char c : ref) {
-    if (c <= 0x20 || c == 0x7F || c == '&' || c == '#' || c == '%' || c == '?') return std::nullopt;
-  }
-  auto bytes = fetch_url(page_url(slug, "/files/" + *name + "?ref=" + std::string(ref)));
+  const auto url = page_file_at_ref_url(slug, name, ref);
+  if (!url) return std::nullopt;
+  auto bytes = fetch_url(*url);
   if (!bytes || !is_valid_utf8(*bytes)) return std::nullopt;
   return bytes;
 }
 
 std::optional<std::string> fetch_page_resource(std::string_view slug, std::string_view what) {
-  if (!is_safe_url_path(slug)) return std::nullopt;
-  return fetch_url(page_url(slug, "/" + std::string(what)));
+  const auto url = page_resource_url(slug, what);
+  if (!url) return std::nullopt;
+  return fetch_url(*url);
 }
 
-std::vector<std::string> list_page_files(std::string_view slug) {
+std::vector<std::string> parse_file_list(std::string_view body) {
   std::vector<std::string> names;
-  auto body = fetch_page_resource(slug, "files");
-  if (!body) return names;
-  const auto doc = nlohmann::json::parse(*body, nullptr, false);
+  const auto doc = nlohmann::json::parse(body, nullptr, false);
   if (doc.is_discarded() || !doc.is_object()) return names;
   const auto files = doc.find("files");
   if (files == doc.end() || !files->is_array()) return names;
@@ -170,6 +200,12 @@ std::vector<std::string> list_page_files(std::string_view slug) {
     if (member != element.end() && member->is_string()) names.push_back(member->get<std::string>());
   }
   return names;
+}
+
+std::vector<std::string> list_page_files(std::string_view slug) {
+  auto body = fetch_page_resource(slug, "files");
+  if (!body) return {};
+  return parse_file_list(*body);
 }
 
 Identity parse_identity(std::string_view json_text) {
@@ -191,7 +227,8 @@ Identity parse_identity(std::string_view json_text) {
   for (const auto& element : *orgs) {
     std::string name;
     if (element.is_object()) {
-      if (auto n = element.find("name"); n != element.end() && n->is_string()) name = n->get<std::string>();
+      if (auto n = element.find("name"); n != element.end() && n->is_string())
+        name = n->get<std::string>();
     } else if (element.is_string()) {
       name = element.get<std::string>();
     }

@@ -55,6 +55,23 @@ std::optional<std::string> fetch_page_resource(std::string_view slug, std::strin
 // The API key: the key file (trimmed), else VORN_API_KEY; computed once.
 std::optional<std::string> api_key();
 
+// The rules every GET shares, whether it runs alone or in a batch:
+// - only http and https URLs are fetched;
+// - the key is sent only to a URL whose host equals the platform host, and never a key that
+//   could break the header line.
+bool is_web_url(std::string_view url);
+std::optional<std::string> api_key_for(std::string_view url);
+
+// Platform URLs of page files, or nothing when the slug, the name (or the ref) could reshape
+// the request. fetch_page_file and fetch_page_file_at_ref fetch exactly these.
+std::optional<std::string> page_file_url(std::string_view slug, std::string_view name);
+std::optional<std::string> page_file_at_ref_url(std::string_view slug,
+                                                const std::optional<std::string>& name,
+                                                std::string_view ref);
+std::optional<std::string> page_resource_url(std::string_view slug, std::string_view what);
+// The names of a file-list answer, in order (the rules of list_page_files).
+std::vector<std::string> parse_file_list(std::string_view body);
+
 // The user's identity from `vorn-wiki whoami --json`; computed once.
 Identity identity();
 

@@ -18,6 +18,9 @@ struct Request {
   std::string method;  // "GET", "POST", ...
   std::string url;     // the request target exactly as received: path plus optional "?" query
   std::string body;    // POST only; empty when not valid UTF-8
+  // What the asset routes read of the request headers (other handlers ignore them).
+  std::string if_none_match;  // the If-None-Match header as sent
+  bool accepts_gzip = false;  // Accept-Encoding lists gzip (and does not refuse it)
 
   std::string_view path() const;   // up to the first "?"
   std::string_view query() const;  // after the first "?", empty when none
@@ -28,6 +31,9 @@ struct Response {
   std::string content_type;
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
+  // Bytes that live for the whole process (the embedded assets): when set they are the body,
+  // sent from where they are without a copy per request.
+  std::string_view static_body;
 };
 
 inline constexpr std::string_view kHtmlType = "text/html; charset=utf-8";
@@ -48,6 +54,11 @@ Response binary_response(std::string bytes, std::string_view content_type, int s
 std::string query_param(std::string_view url, std::string_view key);
 // Value after the first occurrence of a leading marker such as "?p=", "?slugs=", "?f=".
 std::string marker_param(std::string_view url, std::string_view marker);
+// True when an Accept-Encoding value accepts gzip: listed, and not with q=0.
+bool accepts_gzip(std::string_view accept_encoding);
+// True when an If-None-Match value names `etag` (or is "*"); weak tags compare by their value.
+bool etag_matches(std::string_view if_none_match, std::string_view etag);
+
 // True when the URL text contains the flag (for example "refresh=1") anywhere.
 bool has_flag(std::string_view url, std::string_view flag);
 

@@ -71,7 +71,16 @@ class ThreadPerConnectionQueue : public httplib::TaskQueue {
 void send(const Response& response, httplib::Response& out) {
   out.status = response.status;
   for (const auto& [name, value] : response.headers) out.set_header(name, value);
-  out.set_content(response.body, response.content_type);
+  if (response.static_body.empty()) {
+    out.set_content(response.body, response.content_type);
+    return;
+  }
+  // Written to the socket straight from the process's read-only data.
+  const std::string_view bytes = response.static_body;
+  out.set_content_provider(bytes.size(), response.content_type,
+                           [bytes](size_t offset, size_t length, httplib::DataSink& sink) {
+                             return sink.write(bytes.data() + offset, length);
+                           });
 }
 
 std::optional<std::string_view> header(const httplib::Request& req, const char* name) {
@@ -94,8 +103,8 @@ std::optional<Response> refuse(const httplib::Request& req, bool guard_host) {
   return std::nullopt;
 }
 
-Request make_request(const httplib::Request& req, std::string body) {
-  Request r{req.method, req.target, {}};
+Request make_request(const httplib::Request& req, std::string body, bool gzip_accepted) {
+  Request r{req.method, req.target, {}, req.get_header_value("If-None-Match"), gzip_accepted};
   if (is_valid_utf8(body)) r.body = std::move(body);
   return r;
 }
@@ -105,13 +114,15 @@ void install_routes(httplib::Server& server, bool guard_host) {
     // The HTTP library would compress every text answer at its slowest brotli level on every
     // request (about 30 s for the 3D viewer script on a loaded machine). Answers go to the local
     // browser, so they are sent as they are. The request object is the library's own mutable one.
+    // The asset routes serve their own precompressed forms; they learn what the browser accepts.
+    const bool gzip_accepted = accepts_gzip(req.get_header_value("Accept-Encoding"));
     const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
     if (auto refusal = refuse(req, guard_host)) {
       send(*refusal, res);
       return httplib::Server::HandlerResponse::Handled;
     }
     if (req.method == "POST") return httplib::Server::HandlerResponse::Unhandled;
-    send(handle_request(make_request(req, "")), res);
+    send(handle_request(make_request(req, "", gzip_accepted)), res);
     return httplib::Server::HandlerResponse::Handled;
   });
   // POST bodies are read here, capped: past kMaxPostBody the body is dropped (so the route answers
@@ -132,7 +143,7 @@ void install_routes(httplib::Server& server, bool guard_host) {
       body.append(data, length);
       return true;
     });
-    send(handle_request(make_request(req, too_large ? std::string() : std::move(body))), res);
+    send(handle_request(make_request(req, too_large ? std::string() : std::move(body), false)), res);
   });
   server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
     if (res.status == 404 && res.body.empty()) res.set_content("not found", std::string(kTextType));

@@ -62,6 +62,10 @@ TEST(ApplyJob, MergesIntoLargeOfficialLibraryKeepingEveryOldBlock) {
   EXPECT_EQ(s.desk.count_calls("pull_file", "Big.kicad_sym"), 1u);
   EXPECT_EQ(s.desk.count_calls("send_file", "Big.kicad_sym"), 1u);
   EXPECT_EQ(s.desk.count_calls("send_file", "Foot.pretty"), 1u);
+  // Each part's file list and document is read once per job, for both phases.
+  for (const std::string slug : {"aj-one", "org/aj-two", "aj-dup"}) {
+    EXPECT_EQ(s.mock.count("/api/v1/pages/" + slug + "/files"), 2u) << slug;  // list + document
+  }
   EXPECT_TRUE(fs::exists(s.libs / "Foot.pretty" / "FP_One.kicad_mod"));
   EXPECT_TRUE(fs::exists(s.libs / "Foot.pretty" / "sub_fp2.kicad_mod"));
   EXPECT_TRUE(kicad_loads(s.libs / "Big.kicad_sym", "AJ_NEW_TWO"));

@@ -84,6 +84,25 @@ TEST(CatalogPaging, AtMostTwentyFiveBatchesAreRead) {
   EXPECT_EQ(mock.count("/api/v1/pages/p"), 4u);
 }
 
+TEST(CatalogPaging, LaterBatchesFollowEachAnswerNotThePlan) {
+  // The first answer announces 1,000 pages; the second batch is longer than asked and the third
+  // ends the listing early: the entries are what reading one batch after another gives.
+  MockPlatform mock;
+  FakeWiki wiki("{}");
+  mock.on_text(kListing + "0", batch(200, 3, 1000, "a"));
+  mock.on_text(kListing + "200", batch(250, 3, 1000, "b"));
+  mock.on_text(kListing + "400", batch(200, 3, 1000, "wrong"));  // off the real offsets
+  mock.on_text(kListing + "450", batch(200, 3, 10000, "c"));
+  mock.on_text(kListing + "650", batch(100, 3, 10000, "d"));
+  mock.on_text(kListing + "750", batch(200, 3, 10000, "never"));
+  Manager m(Env{{"VORN_PLATFORM_URL", mock.url()}}, {}, wiki.bin());
+  const json list = components(m);
+  std::map<std::string, size_t> titles;
+  for (const json& entry : list["components"]) ++titles[entry["title"].get<std::string>()];
+  EXPECT_EQ(titles, (std::map<std::string, size_t>{{"a", 200}, {"b", 250}, {"c", 200}, {"d", 100}}));
+  EXPECT_EQ(mock.count(kListing + "750"), 0u);
+}
+
 TEST(CatalogEntries, RecordsBecomeEntriesWithKindsAndIdentity) {
   MockPlatform mock;
   FakeWiki wiki(R"({"data":{"user":{"username":"ann"},"orgs":[{"name":"acme"},"beta",{"x":1}]}})");

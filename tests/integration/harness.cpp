@@ -35,6 +35,11 @@ MockPlatform::MockPlatform() {
       res.set_content("missing", "text/plain");
     }
   };
+  // Enough workers for every connection of a parallel curl and then some (an idle keep-alive
+  // connection holds its worker), and connections kept open rather than closed every five
+  // answers, so no request waits behind another's connection.
+  server_.new_task_queue = [] { return new httplib::ThreadPool(160); };
+  server_.set_keep_alive_max_count(1000);
   server_.Get(".*", handler);
   server_.Post(".*", handler);
   server_.Put(".*", handler);

@@ -16,11 +16,11 @@ from vorn_platform.server import Platform, make_server  # noqa: E402
 
 
 class RunningPlatform:
-    def __init__(self, api_key=None, kicad_cli="kicad-cli", timeout=60.0):
+    def __init__(self, api_key=None, kicad_cli="kicad-cli", timeout=60.0, latency_ms=0.0):
         self.tmp = tempfile.TemporaryDirectory(prefix="vorn-platform-test-")
         self.data = self.tmp.name
         self.platform = Platform(self.data, api_key, ExportService(kicad_cli, timeout))
-        self.server = make_server("127.0.0.1", 0, self.platform)
+        self.server = make_server("127.0.0.1", 0, self.platform, latency_ms=latency_ms)
         self.url = "http://127.0.0.1:%d" % self.server.server_address[1]
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()

@@ -1,10 +1,12 @@
 """The pages API of vorn-platform over HTTP: paging, files, files at a commit, log, uploads,
 hero, identity, key checking and refusal of names that would leave a page's folder."""
 import base64
+import http.client
 import json
+import time
 import unittest
 
-from support import RunningPlatform
+from support import RunningPlatform, make_server
 
 
 def commit_body(files, message="m", author="tester"):
@@ -120,6 +122,35 @@ class PagesApiTest(unittest.TestCase):
         status, img = self.p.request(org["avatar_url"][len(self.p.url):])
         self.assertEqual(200, status)
         self.assertEqual(b"\x89PNG", img[:4])
+
+
+class ConnectionTest(unittest.TestCase):
+    def test_answers_share_one_connection_and_arrive_whole(self):
+        p = RunningPlatform()
+        self.addCleanup(p.close)
+        conn = http.client.HTTPConnection("127.0.0.1", p.server.server_address[1], timeout=10)
+        self.addCleanup(conn.close)
+        for path in ("/health", "/api/v1/pages?type=component&limit=5&offset=0", "/nothing", "/health"):
+            conn.request("GET", path)
+            r = conn.getresponse()
+            body = r.read()
+            self.assertEqual(int(r.getheader("Content-Length")), len(body), path)
+            self.assertNotEqual(r.getheader("Connection"), "close", path)
+        sock = conn.sock
+        conn.request("HEAD", "/health")
+        r = conn.getresponse()
+        self.assertEqual(r.read(), b"")
+        self.assertIs(conn.sock, sock)  # still the first connection
+
+    def test_latency_delays_every_answer(self):
+        p = RunningPlatform(latency_ms=150)
+        self.addCleanup(p.close)
+        for path in ("/health", "/nothing"):
+            start = time.monotonic()
+            p.request(path)
+            self.assertGreaterEqual(time.monotonic() - start, 0.15, path)
+        with self.assertRaises(ValueError):
+            make_server("127.0.0.1", 0, p.platform, latency_ms=-1)
 
 
 class KeyTest(unittest.TestCase):

@@ -1,9 +1,6 @@
 // Component entries from page records, the listing's continuation rule and the bounded pool.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
 
 #include "platform/catalog.h"
 
@@ -80,27 +77,6 @@ TEST(CatalogListing, ContinuesOnlyOnFullBatchesBelowTotalAndTheCap) {
     EXPECT_FALSE(listing_continues(200, Json::parse(doc), 200)) << doc;
   }
   EXPECT_TRUE(listing_continues(250, Json::parse(R"({"total":18446744073709551615})"), 250));
-}
-
-TEST(CatalogPool, EveryIndexOnceAndNeverMoreThanThePoolAtATime) {
-  std::vector<std::atomic<int>> seen(300);
-  std::atomic<int> running{0}, peak{0};
-  run_bounded(seen.size(), 7, [&](size_t i) {
-    const int now = ++running;
-    int p = peak.load();
-    while (now > p && !peak.compare_exchange_weak(p, now)) {
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-    ++seen[i];
-    --running;
-  });
-  for (auto& s : seen) EXPECT_EQ(s.load(), 1);
-  EXPECT_LE(peak.load(), 7);
-  EXPECT_GE(peak.load(), 2);
-  run_bounded(0, 7, [](size_t) { ADD_FAILURE(); });
-  int calls = 0;
-  run_bounded(3, 0, [&](size_t) { ++calls; });  // a pool of 0 still does the work
-  EXPECT_EQ(calls, 3);
 }
 
 }  // namespace

@@ -17,7 +17,22 @@ TEST(QueryHelpers, FirstOccurrenceAnywhereInTheUrl) {
 }
 
 Response get(std::string url, std::string method = "GET") {
-  return handle_request(Request{std::move(method), std::move(url), {}});
+  return handle_request(Request{std::move(method), std::move(url), {}, {}, false});
+}
+
+TEST(ConditionalHeaders, GzipAcceptanceAndTagMatching) {
+  for (const char* yes : {"gzip", "deflate, GZIP", "br;q=1, gzip;q=0.5", " gzip ; q=1"}) {
+    EXPECT_TRUE(accepts_gzip(yes)) << yes;
+  }
+  for (const char* no : {"", "br", "gzip;q=0", "gzip; q=0.000", "x-gzip", "gzipped"}) {
+    EXPECT_FALSE(accepts_gzip(no)) << no;
+  }
+  EXPECT_TRUE(etag_matches("\"a\"", "\"a\""));
+  EXPECT_TRUE(etag_matches("\"b\", W/\"a\"", "\"a\""));
+  EXPECT_TRUE(etag_matches("*", "\"a\""));
+  EXPECT_FALSE(etag_matches("", "\"a\""));
+  EXPECT_FALSE(etag_matches("\"ab\"", "\"a\""));
+  EXPECT_FALSE(etag_matches("a", "\"a\""));
 }
 
 TEST(Routing, MethodsOtherThanGetAndPostAreNotFound) {

@@ -341,11 +341,15 @@ def build(out: str, small: bool) -> int:
     b = Builder(tmp, small)
     t0 = time.time()
     boards = T.BOARDS[:2] if small else T.BOARDS
+    print(f"  boards from the KiCad demo projects ({len(boards)}, three commits each) …", flush=True)
     for board_args in boards:
         b.board(*board_args)
     print(f"  boards: {len(boards)} ({time.time() - t0:.1f} s, {b.count} pages so far)")
+    print("  components cut from the KiCad symbol and footprint libraries …", flush=True)
     b.library_components()
+    print("  part documents for passives, crystals, fuses and LEDs …", flush=True)
     b.part_documents()
+    print("  projects, organisations and identity …", flush=True)
     for slug, title, owner, org, vis, members in T.PROJECTS:
         present = [m for m in members if b.exists(m)]
         if present:

@@ -1,4 +1,5 @@
-"""Command line: python3 -m vorn_platform --data <folder> [--port 8786] [--api-key-file <file>]."""
+"""Command line: python3 -m vorn_platform --data <folder> [--port 8786] [--api-key-file <file>]
+[--latency-ms <ms>]."""
 import argparse
 import os
 import signal
@@ -18,6 +19,8 @@ def main(argv=None) -> int:
     ap.add_argument("--kicad-cli", default=os.environ.get("VORN_KICAD_CLI", "kicad-cli"))
     ap.add_argument("--export-timeout", type=float,
                     default=float(os.environ.get("VORN_EXPORT_TIMEOUT", "140")))
+    ap.add_argument("--latency-ms", type=float, default=0.0,
+                    help="add this fixed delay to every answer (a platform across the internet)")
     ap.add_argument("--verbose", action="store_true")
     args = ap.parse_args(argv)
 
@@ -27,7 +30,7 @@ def main(argv=None) -> int:
             key = f.read().strip() or None
     platform = Platform(args.data, key, ExportService(args.kicad_cli, args.export_timeout))
     try:
-        srv = make_server(args.host, args.port, platform, args.verbose)
+        srv = make_server(args.host, args.port, platform, args.verbose, args.latency_ms)
     except (OSError, ValueError) as e:
         print(f"vorn-platform: cannot listen on {args.host}:{args.port}: {e}", file=sys.stderr)
         return 1

@@ -7,6 +7,7 @@
 import http.server
 import json
 import socketserver
+import time
 from urllib.parse import urlsplit
 
 from . import pages_api
@@ -30,9 +31,10 @@ class Platform:
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
+    protocol_version = "HTTP/1.1"  # keep-alive: a client reuses its connection
     server_version = "vorn-platform/1"
     timeout = REQUEST_TIMEOUT
+    disable_nagle_algorithm = True
 
     @property
     def platform(self) -> Platform:
@@ -44,12 +46,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     # ---- responses -----------------------------------------------------------------------
     def send(self, status: int, body: bytes, content_type: str) -> None:
+        """Status line, headers and body leave in one write, so a small answer is one packet
+        and never waits for the client's acknowledgement of its headers."""
         self.send_response(status)
         self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        if self.command != "HEAD":
-            self.wfile.write(body)
+        head = b"".join(self._headers_buffer) + b"\r\n"
+        self._headers_buffer = []
+        self.wfile.write(head if self.command == "HEAD" else head + body)
 
     def send_json(self, status: int, value) -> None:
         self.send(status, json.dumps(value, sort_keys=True).encode(), "application/json")
@@ -85,6 +89,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.route("POST")
 
     def route(self, method: str) -> None:
+        latency = getattr(self.server, "latency_s", 0.0)
+        if latency > 0:
+            time.sleep(latency)  # stands in for a platform across the internet
         url = urlsplit(self.path)
         path = url.path
         try:
@@ -143,10 +150,14 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
     request_queue_size = 1024
 
 
-def make_server(host: str, port: int, platform: Platform, verbose: bool = False) -> Server:
+def make_server(host: str, port: int, platform: Platform, verbose: bool = False,
+                latency_ms: float = 0.0) -> Server:
     if host not in ("127.0.0.1", "::1", "localhost"):
         raise ValueError("vorn-platform listens on loopback only")
+    if latency_ms < 0:
+        raise ValueError("latency must not be negative")
     srv = Server((host, port), Handler)
     srv.platform = platform  # type: ignore[attr-defined]
     srv.verbose = verbose  # type: ignore[attr-defined]
+    srv.latency_s = latency_ms / 1000.0  # type: ignore[attr-defined]
     return srv
