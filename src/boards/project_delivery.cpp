@@ -17,6 +17,7 @@
 #include "desktop/command_templates.h"
 #include "desktop/desktop_env.h"
 #include "desktop/footprint_files.h"
+#include "desktop/staging.h"
 #include "platform/batch_fetch.h"
 #include "platform/platform_api.h"
 #include "proc/runner.h"
@@ -287,9 +288,15 @@ std::optional<Json> deliver_project(const DeliveryRequest& request, ProgressSink
     d.errors.push_back("invalid board slug: " + request.board);
     return project_result(d);
   }
-  d.staging = std::string(kStagingRoot) + "/proj-" + folder_name(request.board);
+  // A folder of this delivery's own: a delivery running in another manager, or a project diff,
+  // never sees these files, and nothing is left behind.
+  const StagingFolder staging("proj-" + folder_name(request.board));
+  if (staging.path().empty()) {
+    d.errors.emplace_back("could not create a local staging folder");
+    return project_result(d);
+  }
+  d.staging = staging.path();
   d.nickname = folder_name(request.board);
-  (void)reset_folder(d.staging);
 
   stage_project(d);
   if (d.staged.empty()) return project_result(d);

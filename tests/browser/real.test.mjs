@@ -496,13 +496,13 @@ describe('browsing the real catalogue', { skip }, () => {
   test('a past version shows its own drawings in the interactive viewers', async () => {
     await stored;
     // The server answers different drawings for the two versions (the newer one has the slot).
-    const get = async q => (await fetch(base + `board-view/${BOARD}/pcb` + q)).text();
+    const get = async q => (await fetch(base + `board-view/${enc(BOARD)}/pcb` + q)).text();
     const [now, then] = [await get(''), await get('?v=1.0.0')];
     assert.match(then, /<svg/);
     assert.notEqual(now, then);
     // In the page, opened from an address that names the version.
     const page = await openPage();
-    await page.goto(base + `#/board/${BOARD}?v=1.0.0`);
+    await page.goto(base + `#/board/${enc(BOARD)}?v=1.0.0`);
     await page.frameLocator('#boxPcb iframe').locator('svg').first().waitFor({ timeout: 90000 });
     await page.frameLocator('#boxSch iframe').locator('svg').first().waitFor({ timeout: 90000 });
     const [pcbThen, schThen] = [await frameHtml(page, 'boxPcb'), await frameHtml(page, 'boxSch')];
@@ -519,7 +519,7 @@ describe('browsing the real catalogue', { skip }, () => {
   });
 
   test('a hierarchical board hands every sheet to the schematic viewer', async () => {
-    const html = await (await fetch(base + `board-view/${LIVE}/sch`)).text();
+    const html = await (await fetch(base + `board-view/${enc(LIVE)}/sch`)).text();
     const tabs = [...html.matchAll(/class="tab[^"]*" data-view="\d+">([^<]*)</g)].map(m => m[1]);
     assert.ok(tabs.length >= 2, JSON.stringify(tabs));
     const page = await openPage();
@@ -544,8 +544,8 @@ describe('viewer details in the real tools', { skip }, () => {
   test('a pad tooltip names the pad size and stays inside its frame', async () => {
     const page = await openPage();
     await page.locator('#tabs button[data-tab="components"]').click();
-    const slug = '1-5k-r-axial';
-    await page.locator('#cq').fill(slug);
+    const slug = catalog.components.find(r => nameOf(r.slug) === '1-5k-r-axial').slug;
+    await page.locator('#cq').fill(nameOf(slug));
     await page.locator(`#list .row.comp[data-slug="${slug}"]`).click();
     const fp = page.frameLocator('#compview iframe').last();
     const pads = fp.locator('svg rect[data-num]');
