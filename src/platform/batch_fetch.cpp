@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -130,10 +131,19 @@ std::optional<std::string> read_body(const std::string& path) {
   return body;
 }
 
+// curl exit codes that settle a transfer: success, an HTTP status of 400 or more (--fail), and
+// the time limit. Any other failure (a refused or reset connection, an empty reply, a reused
+// connection the server had just closed) says nothing about the URL, so it is tried once more.
+bool settled(std::string_view exit_code) {
+  return exit_code == "0" || exit_code == "22" || exit_code == "28";
+}
+
 // Runs one chunk in one curl process; hands the body of every transfer that succeeded to
-// `sink`, as soon as it is read, and marks it delivered.
+// `sink`, as soon as it is read, and marks it delivered. Transfers that failed unsettled, or that
+// curl did not report, are added to `retry` (when given).
 void run_chunk(const std::vector<std::string>& urls, const std::vector<Transfer>& chunk,
-               const BatchLimits& limits, const FetchSink& sink, std::vector<bool>& delivered) {
+               const BatchLimits& limits, const FetchSink& sink, std::vector<bool>& delivered,
+               std::vector<Transfer>* retry) {
   PrivateFolder folder;
   if (!folder.ok()) return;
   const std::string config = folder.path() + "/transfers.conf";
@@ -146,13 +156,16 @@ void run_chunk(const std::vector<std::string>& urls, const std::vector<Transfer>
   if (!r.started) return;
   // One line per finished transfer: "<folder>/<index>\t<exit code>\t<bytes received>".
   const std::string prefix = folder.path() + "/";
+  std::vector<bool> answered(urls.size(), false);  // settled one way or the other
   for (const auto& line : split(r.out, "\n")) {
     const auto fields = split(line, "\t");
-    if (fields.size() != 3 || !starts_with(fields[0], prefix) || fields[1] != "0") continue;
+    if (fields.size() != 3 || !starts_with(fields[0], prefix)) continue;
     const std::string name = fields[0].substr(prefix.size());
     if (!is_decimal(name) || !is_decimal(fields[2])) continue;
     const size_t index = std::stoul(name);
     if (index >= urls.size() || delivered[index]) continue;
+    answered[index] = settled(fields[1]);
+    if (fields[1] != "0") continue;
     auto body = read_body(prefix + name);
     // curl 7.88 can lose the body of a transfer in parallel mode while reporting success; a
     // file that disagrees with the byte count is fetched again on its own.
@@ -161,6 +174,23 @@ void run_chunk(const std::vector<std::string>& urls, const std::vector<Transfer>
     delivered[index] = true;
     sink(index, std::move(body));
   }
+  if (!retry) return;
+  // Transfers that failed unsettled, or of which curl said nothing at all.
+  for (const Transfer& t : chunk) {
+    if (!answered[t.index] && !delivered[t.index]) retry->push_back(t);
+  }
+}
+
+// One chunk, then its unsettled transfers once more with fewer at a time.
+void run_chunk_with_retry(const std::vector<std::string>& urls, const std::vector<Transfer>& chunk,
+                          const BatchLimits& limits, const FetchSink& sink,
+                          std::vector<bool>& delivered) {
+  std::vector<Transfer> retry;
+  run_chunk(urls, chunk, limits, sink, delivered, &retry);
+  if (retry.empty()) return;
+  BatchLimits gentle = limits;
+  gentle.parallel = std::max<size_t>(limits.parallel / 8, 1);
+  run_chunk(urls, retry, gentle, sink, delivered, nullptr);
 }
 
 }  // namespace
@@ -174,11 +204,11 @@ void for_each_fetched(const std::vector<std::string>& urls, const FetchSink& sin
     if (!fetchable(urls[i])) continue;
     chunk.push_back({i, api_key_for(urls[i])});
     if (chunk.size() == chunk_size) {
-      run_chunk(urls, chunk, limits, sink, delivered);
+      run_chunk_with_retry(urls, chunk, limits, sink, delivered);
       chunk.clear();
     }
   }
-  if (!chunk.empty()) run_chunk(urls, chunk, limits, sink, delivered);
+  if (!chunk.empty()) run_chunk_with_retry(urls, chunk, limits, sink, delivered);
   for (size_t i = 0; i < urls.size(); ++i) {
     if (!delivered[i]) sink(i, std::nullopt);
   }

@@ -44,6 +44,7 @@ MockPlatform::MockPlatform() {
   server_.Post(".*", handler);
   server_.Put(".*", handler);
   port_ = server_.bind_to_any_port("127.0.0.1");
+  server_.widen_backlog(1024);
   thread_ = std::thread([this] { server_.listen_after_bind(); });
   while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <filesystem>
 #include <functional>
@@ -25,6 +26,14 @@ struct Seen {
 };
 
 // Answers registered by exact request target ("/api/v1/pages/x/files"); everything else 404.
+// The test server with its listen backlog raised after binding: a parallel curl opens dozens of
+// connections at once, and the library's backlog of 5 leaves the rest waiting for SYN retries
+// (1, 3, 7, 15 s), past a transfer's time limit on a loaded machine.
+class MockHttpServer : public httplib::Server {
+ public:
+  void widen_backlog(int backlog) { ::listen(svr_sock_, backlog); }
+};
+
 class MockPlatform {
  public:
   using Answer = std::function<void(const httplib::Request&, httplib::Response&)>;
@@ -42,7 +51,7 @@ class MockPlatform {
   size_t count(const std::string& target_prefix) const;
 
  private:
-  httplib::Server server_;
+  MockHttpServer server_;
   std::thread thread_;
   int port_ = 0;
   mutable std::mutex mutex_;
