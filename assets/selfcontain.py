@@ -113,9 +113,8 @@ def repoint(text, needle, nick):
     return "".join(out)
 
 
-def collect_symbols(schematics):
-    # The first schematic to embed a bare name wins; the block is renamed to the bare name.
-    collected = {}
+def embedded_symbols(schematics):
+    # (name, block) of every symbol the schematics embed in their lib_symbols, in file order.
     for path in schematics:
         text = read_text(path)
         start = text.find("(lib_symbols")
@@ -123,10 +122,15 @@ def collect_symbols(schematics):
             continue
         section = text[start : balanced_end(text, start)]
         for name, b_start, b_end in blocks(section, '(symbol "'):
-            bare = bare_name(name)
-            if bare in collected:
-                continue
-            block = section[b_start:b_end]
+            yield name, section[b_start:b_end]
+
+
+def collect_symbols(schematics):
+    # The first schematic to embed a bare name wins; the block is renamed to the bare name.
+    collected = {}
+    for name, block in embedded_symbols(schematics):
+        bare = bare_name(name)
+        if bare not in collected:
             collected[bare] = block.replace('"' + name + '"', '"' + bare + '"', 1)
     return list(collected.values())
 
@@ -237,18 +241,12 @@ def library_files(nicks, suffix):
 def symbols_of(schematics, nick):
     # The embedded copies of "<nick>:NAME", renamed to NAME; the first schematic wins.
     collected = {}
-    for path in schematics:
-        text = read_text(path)
-        start = text.find("(lib_symbols")
-        if start < 0:
+    for name, block in embedded_symbols(schematics):
+        if not name.startswith(nick + ":"):
             continue
-        section = text[start : balanced_end(text, start)]
-        for name, b_start, b_end in blocks(section, '(symbol "'):
-            if not name.startswith(nick + ":"):
-                continue
-            bare = bare_name(name)
-            if bare not in collected:
-                collected[bare] = section[b_start:b_end].replace('"' + name + '"', '"' + bare + '"', 1)
+        bare = bare_name(name)
+        if bare not in collected:
+            collected[bare] = block.replace('"' + name + '"', '"' + bare + '"', 1)
     return list(collected.values())
 
 

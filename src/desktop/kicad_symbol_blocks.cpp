@@ -38,18 +38,6 @@ bool is_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-// Index just past the quoted string starting at `quote` (text.size() when unterminated).
-size_t skip_quoted(std::string_view text, size_t quote) {
-  for (size_t i = quote + 1; i < text.size(); ++i) {
-    if (text[i] == '\\') {
-      ++i;
-    } else if (text[i] == '"') {
-      return i + 1;
-    }
-  }
-  return text.size();
-}
-
 // Where a list of a tree read (borrowed) from `text` stands in the text: its head is a bare word
 // viewing the text, and its "(" is the last one before the head.
 std::optional<Span> list_span(std::string_view text, sexpr::Node list) {
@@ -75,7 +63,7 @@ std::vector<Span> leading_atoms(std::string_view text, size_t open) {
     if (i >= text.size() || text[i] == '(' || text[i] == ')') break;
     const size_t start = i;
     if (text[i] == '"') {
-      i = skip_quoted(text, i);
+      i = skip_quoted_string(text, i);
     } else {
       while (i < text.size() && !is_space(text[i]) && text[i] != '(' && text[i] != ')') ++i;
     }

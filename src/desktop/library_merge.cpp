@@ -14,24 +14,12 @@ namespace sexpr = altium_codec::sexpr;
 constexpr int kLibraryVersion = 20231120;
 constexpr std::string_view kGeneratorVersion = "8.0";
 
-// Index just past the quoted string starting at `quote` (text.size() when unterminated).
-size_t skip_string(std::string_view text, size_t quote) {
-  for (size_t i = quote + 1; i < text.size(); ++i) {
-    if (text[i] == '\\') {
-      ++i;
-    } else if (text[i] == '"') {
-      return i + 1;
-    }
-  }
-  return text.size();
-}
-
 // Positions of the symbol openings that stand outside quoted strings.
 std::vector<size_t> symbol_openings_outside_strings(std::string_view text) {
   std::vector<size_t> out;
   for (size_t i = 0; i < text.size();) {
     if (text[i] == '"') {
-      i = skip_string(text, i);
+      i = skip_quoted_string(text, i);
     } else if (text[i] == '(' && text.substr(i, kSymbolOpening.size()) == kSymbolOpening) {
       out.push_back(i);
       i += kSymbolOpening.size() - 1;  // stay on the quote so the name is skipped as a string
@@ -52,11 +40,11 @@ std::string name_after_opening(std::string_view text, size_t opening) {
 std::vector<std::string_view> top_level_symbol_blocks(std::string_view text) {
   std::vector<std::string_view> blocks;
   size_t i = 0;
-  while (i < text.size() && text[i] != '(') i = text[i] == '"' ? skip_string(text, i) : i + 1;
+  while (i < text.size() && text[i] != '(') i = text[i] == '"' ? skip_quoted_string(text, i) : i + 1;
   if (i >= text.size()) return blocks;
   for (++i; i < text.size();) {
     if (text[i] == '"') {
-      i = skip_string(text, i);
+      i = skip_quoted_string(text, i);
     } else if (text[i] == ')') {
       break;  // end of the root
     } else if (text[i] == '(') {
@@ -93,7 +81,7 @@ std::optional<size_t> matching_close(std::string_view text, size_t open) {
   for (size_t i = open; i < text.size();) {
     const char c = text[i];
     if (c == '"') {
-      i = skip_string(text, i);
+      i = skip_quoted_string(text, i);
       continue;
     }
     if (c == '(') ++depth;
@@ -171,6 +159,17 @@ std::optional<std::string> verify_merge(const MergeResult& merge) {
     from = at + block.size();
   }
   return std::nullopt;
+}
+
+size_t skip_quoted_string(std::string_view text, size_t quote) {
+  for (size_t i = quote + 1; i < text.size(); ++i) {
+    if (text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      return i + 1;
+    }
+  }
+  return text.size();
 }
 
 }  // namespace vorn

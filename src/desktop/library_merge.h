@@ -22,6 +22,10 @@ struct SymbolEntry {
 // Position of the ")" matching the "(" at `open`, counting outside quoted strings only.
 std::optional<size_t> matching_close(std::string_view text, size_t open);
 
+// Index just past the KiCad quoted string (backslash escapes) that starts at `quote`;
+// text.size() when it is unterminated.
+size_t skip_quoted_string(std::string_view text, size_t quote);
+
 // The first symbol block of a library text (as the symbol writer produces it), or nothing when
 // the text has no symbol opening, no closing quote after the name or no matching ")".
 std::optional<SymbolEntry> first_symbol_entry(std::string_view library_text);
