@@ -3,6 +3,8 @@
 #include "boards/board_activity.h"
 
 #include <algorithm>
+#include <future>
+#include <tuple>
 
 #include "boards/board_data.h"
 #include "platform/batch_fetch.h"
@@ -42,8 +44,7 @@ size_t count_missing(const std::set<std::string>& from, const std::set<std::stri
 FileDigest digest_file(std::string_view text, bool with_references) {
   FileDigest d;
   d.size = text.size();
-  d.hash_a = siphash13(text, 0x0123456789abcdefULL, 0xfedcba9876543210ULL);
-  d.hash_b = siphash13(text, 0x5bd1e9955bd1e995ULL, 0x9e3779b97f4a7c15ULL);
+  std::tie(d.hash_a, d.hash_b) = siphash13_128(text, 0x0123456789abcdefULL, 0xfedcba9876543210ULL);
   if (with_references) d.references = reference_set(text);
   return d;
 }
@@ -85,13 +86,24 @@ Json board_activity(std::string_view slug) {
     requests.push_back(
         {std::string(slug), ref ? choice.schematic : std::nullopt, ref.value_or("")});
   }
-  // Each text is reduced to its digest as it arrives, so one file text is held at a time.
+  // Each text is reduced to its digest as it arrives, on two threads: every other text goes to
+  // a helper while this thread reads and digests the next, so at most two texts are held.
   std::vector<CommitFiles> files(log.size());
+  auto digest_into = [&files](size_t k, std::string text) {
+    const bool board = k % 2 == 0;
+    (board ? files[k / 2].board : files[k / 2].schematic) = digest_file(text, board);
+  };
+  std::future<void> helper;
   for_each_page_file(requests, [&](size_t k, std::optional<std::string> body) {
     if (!body) return;
-    const bool board = k % 2 == 0;
-    (board ? files[k / 2].board : files[k / 2].schematic) = digest_file(*body, board);
+    if (!helper.valid()) {
+      helper = std::async(std::launch::async, digest_into, k, std::move(*body));
+      return;
+    }
+    digest_into(k, std::move(*body));
+    helper.get();
   });
+  if (helper.valid()) helper.get();
   return Json{{"activity", enrich_activity(log, files)}};
 }
 

@@ -15,7 +15,7 @@
 namespace vorn::boards {
 
 // What is kept of one fetched file: a 128-bit fingerprint with the length (compared instead of
-// the text, so a request holds no more than one file text at a time) and, for board files, the
+// the text, so a request holds no more than two file texts at a time) and, for board files, the
 // reference set.
 struct FileDigest {
   uint64_t size = 0;

@@ -2,13 +2,12 @@
 #include "platform/batch_fetch.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/platform_api.h"
 #include "proc/runner.h"
@@ -121,12 +120,21 @@ bool is_decimal(std::string_view text) {
   return !text.empty() && text.size() < 20 && text.find_first_not_of("0123456789") == text.npos;
 }
 
+// The whole file, read straight into a string of its size; nothing for an empty or unreadable one.
 std::optional<std::string> read_body(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  std::string body = buffer.str();
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string body;
+  struct stat st {};
+  if (fstat(fd, &st) == 0 && st.st_size > 0) body.resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < body.size()) {
+    const ssize_t n = read(fd, body.data() + done, body.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+  body.resize(done);
   if (body.empty()) return std::nullopt;
   return body;
 }

@@ -3,6 +3,7 @@
 #include "util/text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace vorn {
 namespace {
@@ -43,7 +44,10 @@ size_t utf8_sequence_length(std::string_view s, size_t i) {
 // as WHATWG decoders do.
 size_t ill_formed_length(std::string_view s, size_t i) {
   const unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t n = (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 1;
+  size_t n = (c >= 0xC2 && c <= 0xDF)   ? 2
+             : (c >= 0xE0 && c <= 0xEF) ? 3
+             : (c >= 0xF0 && c <= 0xF4) ? 4
+                                        : 1;
   size_t k = 1;
   while (k < n && i + k < s.size()) {
     const unsigned char b = static_cast<unsigned char>(s[i + k]);
@@ -104,8 +108,8 @@ void for_each_code_point(std::string_view s, F&& f) {
 
 uint32_t upper_code_point(uint32_t c) {
   if (c >= 'a' && c <= 'z') return c - 32;
-  if (c == 0xB5) return 0x39C;                                   // micro sign -> Greek capital mu
-  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 32;      // Latin-1
+  if (c == 0xB5) return 0x39C;                               // micro sign -> Greek capital mu
+  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 32;  // Latin-1
   if (c == 0xFF) return 0x178;
   if (c >= 0x100 && c <= 0x17F && c != 0x131 && c != 0x138 && c != 0x149) {
     // Latin Extended-A: pairs alternate; which member is lower depends on the block.
@@ -115,9 +119,9 @@ uint32_t upper_code_point(uint32_t c) {
     if (c > 0x178 && c < 0x17F && !(c & 1)) return c - 1;
     return c;
   }
-  if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 32;     // Greek
+  if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) return c - 32;  // Greek
   if (c == 0x3C2) return 0x3A3;
-  if (c >= 0x430 && c <= 0x44F) return c - 32;                   // Cyrillic
+  if (c >= 0x430 && c <= 0x44F) return c - 32;  // Cyrillic
   if (c >= 0x450 && c <= 0x45F) return c - 80;
   return c;
 }
@@ -150,6 +154,15 @@ int hex_value(char c) {
 
 bool is_valid_utf8(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
+    // Runs of ASCII, the bulk of most texts, eight bytes at a time.
+    if (i + 8 <= bytes.size()) {
+      uint64_t word;
+      std::memcpy(&word, bytes.data() + i, 8);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     const size_t n = utf8_sequence_length(bytes, i);
     if (n == 0) return false;
     i += n;
@@ -175,24 +188,35 @@ std::string to_utf8_lossy(std::string_view bytes) {
 }
 
 std::string_view trim(std::string_view text) {
-  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; };
+  auto space = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+  };
   while (!text.empty() && space(text.front())) text.remove_prefix(1);
   while (!text.empty() && space(text.back())) text.remove_suffix(1);
   return text;
 }
 
-std::string to_upper(std::string_view text) { return map_code_points(text, upper_code_point); }
-std::string to_lower(std::string_view text) { return map_code_points(text, lower_code_point); }
+std::string to_upper(std::string_view text) {
+  return map_code_points(text, upper_code_point);
+}
+std::string to_lower(std::string_view text) {
+  return map_code_points(text, lower_code_point);
+}
 
-bool starts_with(std::string_view text, std::string_view prefix) { return text.starts_with(prefix); }
-bool ends_with(std::string_view text, std::string_view suffix) { return text.ends_with(suffix); }
+bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.starts_with(prefix);
+}
+bool ends_with(std::string_view text, std::string_view suffix) {
+  return text.ends_with(suffix);
+}
 
 std::string percent_decode(std::string_view text) {
   std::string bytes;
   bytes.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
-    if (c == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
+    if (c == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
+        hex_value(text[i + 2]) >= 0) {
       bytes += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
       i += 2;
     } else if (c == '+') {
@@ -211,7 +235,8 @@ std::string base64_encode(std::string_view bytes) {
   out.reserve((bytes.size() + 2) / 3 * 4);
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    const uint32_t v = (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8) | uint8_t(bytes[i + 2]);
+    const uint32_t v =
+        (uint8_t(bytes[i]) << 16) | (uint8_t(bytes[i + 1]) << 8) | uint8_t(bytes[i + 2]);
     out += kAlphabet[(v >> 18) & 63];
     out += kAlphabet[(v >> 12) & 63];
     out += kAlphabet[(v >> 6) & 63];

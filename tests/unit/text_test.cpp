@@ -17,10 +17,32 @@ TEST(PercentDecode, DecodesBytesPlusAndKeepsStrayPercent) {
 
 TEST(Utf8, LossyDecodingReplacesIllFormedSequences) {
   EXPECT_TRUE(is_valid_utf8("\xE2\x80\xA6"));
-  EXPECT_FALSE(is_valid_utf8("\xC0\xAF"));    // overlong
+  EXPECT_FALSE(is_valid_utf8("\xC0\xAF"));      // overlong
   EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));  // surrogate
-  EXPECT_EQ(to_utf8_lossy("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(to_utf8_lossy("a\xFF"
+                          "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(to_utf8_lossy("\xE2\x80"), "\xEF\xBF\xBD");  // truncated sequence: one replacement
+}
+
+// Validation skips ASCII eight bytes at a time: a sequence straddling a word, or a bad byte in
+// any position of the first, a middle or the last partial word, must still be seen.
+TEST(Utf8, ValidationSeesEveryByteAroundAsciiRuns) {
+  const std::string ascii(21, 'a');
+  for (size_t at = 0; at <= ascii.size(); ++at) {
+    std::string text = ascii;
+    text.insert(at, "\xE2\x80\xA6");
+    EXPECT_TRUE(is_valid_utf8(text)) << at;
+    text = ascii;
+    text.insert(at, "\xFF");
+    EXPECT_FALSE(is_valid_utf8(text)) << at;
+    text = ascii;
+    text.insert(at, "\xE2\x80");  // truncated: the next byte is ASCII
+    EXPECT_FALSE(is_valid_utf8(text)) << at;
+  }
+  EXPECT_TRUE(is_valid_utf8(ascii));
+  EXPECT_FALSE(is_valid_utf8(ascii + "\xC3"));  // cut off at the very end
 }
 
 TEST(PosixQuote, WrapsAndEscapesSingleQuotes) {
