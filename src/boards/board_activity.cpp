@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <future>
+#include <memory>
+#include <system_error>
 #include <tuple>
 
 #include "boards/board_data.h"
@@ -96,12 +98,18 @@ Json board_activity(std::string_view slug) {
   std::future<void> helper;
   for_each_page_file(requests, [&](size_t k, std::optional<std::string> body) {
     if (!body) return;
+    auto text = std::make_shared<std::string>(std::move(*body));
     if (!helper.valid()) {
-      helper = std::async(std::launch::async, digest_into, k, std::move(*body));
-      return;
+      try {
+        helper = std::async(std::launch::async,
+                            [&digest_into, k, text] { digest_into(k, std::move(*text)); });
+        return;
+      } catch (const std::system_error&) {
+        // No thread to be had: the text (still held here) is digested on this thread.
+      }
     }
-    digest_into(k, std::move(*body));
-    helper.get();
+    digest_into(k, std::move(*text));
+    if (helper.valid()) helper.get();
   });
   if (helper.valid()) helper.get();
   return Json{{"activity", enrich_activity(log, files)}};
