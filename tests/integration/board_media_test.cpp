@@ -92,7 +92,7 @@ TEST(BoardMediaLive, RoutesServeTheLiveRenderCache) {
   EXPECT_EQ(m.get("/api/board-upaxis/lb").body, R"({"up_axis":null})");  // the cache is not a source here
 }
 
-class Viewers {
+class Viewers : public ToolFolder {
  public:
   Viewers() {
     for (const char* tool : {"vorn-layout-viewer", "vorn-schematic-viewer"}) {
@@ -110,19 +110,7 @@ class Viewers {
                       "    [ \"$f\" = \"$3\" ] || printf '+%s' \"$(cat \"$f\")\"; done; } > \"$5\"\n");
     }
   }
-  std::string path() const { return dir_.path().string(); }
-  fs::path log() const { return dir_.path() / "calls.log"; }
-  std::string calls() const { return fs::exists(log()) ? read_file(log()) : ""; }
-  size_t count(const std::string& text) const {
-    const std::string all = calls();
-    size_t n = 0;
-    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-    return n;
-  }
   void fail() const { write_file(dir_.path() / "fail", "1"); }
-
- private:
-  TempDir dir_;
 };
 
 TEST(BoardView, ViewerPagesAreBuiltOncePerKeyWithEverySheet) {

@@ -246,4 +246,15 @@ ExitResult run_executable(const std::string& exe, const std::vector<std::string>
   return result;
 }
 
+std::string ToolFolder::calls() const {
+  return std::filesystem::exists(log()) ? read_file(log()) : "";
+}
+
+size_t ToolFolder::count(const std::string& text) const {
+  const std::string all = calls();
+  size_t n = 0;
+  for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
+  return n;
+}
+
 }  // namespace vorn::test

@@ -70,6 +70,19 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A folder of fake tools that append each call to one log: what they were asked, and how often.
+class ToolFolder {
+ public:
+  std::string path() const { return dir_.path().string(); }
+  std::filesystem::path log() const { return dir_.path() / "calls.log"; }
+  std::string calls() const;
+  // Occurrences of `text` in the log.
+  size_t count(const std::string& text) const;
+
+ protected:
+  TempDir dir_;
+};
+
 struct HttpAnswer {
   int status = 0;
   std::string body;

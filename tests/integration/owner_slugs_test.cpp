@@ -34,7 +34,7 @@ void serve_owner_page(MockPlatform& mock) {
 }
 
 // Viewer and embed tools that log their calls and echo their input.
-class Tools {
+class Tools : public ToolFolder {
  public:
   Tools() {
     for (const char* tool : {"vorn-layout-viewer", "vorn-schematic-viewer", "vorn-symbol"}) {
@@ -44,18 +44,6 @@ class Tools {
               "'\nprintf '<html><head></head>%s</html>' \"$(head -c 40 \"$3\")\" > \"$5\"\n");
     }
   }
-  std::string path() const { return dir_.path().string(); }
-  fs::path log() const { return dir_.path() / "calls.log"; }
-  std::string calls() const { return fs::exists(log()) ? read_file(log()) : ""; }
-  size_t count(const std::string& text) const {
-    const std::string all = calls();
-    size_t n = 0;
-    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-    return n;
-  }
-
- private:
-  TempDir dir_;
 };
 
 // Route target with "{}" where the slug goes, and a text the answer must hold.
